@@ -1,0 +1,65 @@
+// The programmer's command protocol: one operation per exchange.
+//
+// Every exchange is a whole request sent word by word, then the answer. The operations print
+// nothing; each tells its caller both what the programmer answered and whether the link held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/word_link.h"
+
+namespace ttyprog {
+
+inline constexpr std::uint16_t CMD_ERASE = 0x8000;
+inline constexpr std::uint16_t CMD_ERASE_ALL = 0x8001;
+inline constexpr std::uint16_t CMD_WRITE_PROGRAM = 0x8010;
+inline constexpr std::uint16_t CMD_WRITE_ID = 0x8011;
+inline constexpr std::uint16_t CMD_WRITE_CONFIG = 0x8012;
+inline constexpr std::uint16_t CMD_READ_PROGRAM = 0x8020;
+inline constexpr std::uint16_t CMD_READ_ID_CONFIG = 0x8021;
+inline constexpr std::uint16_t REPLY_OK = 0xC000;
+inline constexpr std::uint16_t END_OF_BLOCK = 0xFFFF;
+inline constexpr std::size_t BLOCK_WORDS = 512;
+
+// The outcome of an exchange answered by one status word.
+struct prog_reply {
+  link_status link = link_status::ok;
+  std::uint16_t status = 0;  // the programmer's status word, valid when link is ok
+
+  bool ok() const noexcept { return link == link_status::ok && status == REPLY_OK; }
+};
+
+// The outcome of a block read: the number of words that came before END_OF_BLOCK.
+struct block_read {
+  link_status link = link_status::ok;
+  std::size_t count = 0;
+};
+
+struct id_read {
+  link_status link = link_status::ok;
+  std::uint32_t user_id = 0;
+  std::uint16_t device_id = 0;
+  std::uint16_t config = 0;
+};
+
+using block_buffer = std::span<std::uint16_t, BLOCK_WORDS>;
+
+prog_reply prog_erase(serial_port& port);
+prog_reply prog_erase_all(serial_port& port);
+
+// Sends one write block of 1 to BLOCK_WORDS words; only the low 16 bits of each word go out.
+prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words);
+
+prog_reply prog_write_id(serial_port& port, std::uint32_t id);
+prog_reply prog_write_config(serial_port& port, std::uint32_t value);
+
+// Asks for n words (1 to BLOCK_WORDS) and stores what comes before END_OF_BLOCK into `buffer`.
+// An answer longer than n is not read beyond its first n + 1 words: the count already shows the
+// size error, and a programmer that never ends its block cannot hold the run.
+block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer);
+
+id_read prog_read_ids(serial_port& port);
+
+}  // namespace ttyprog

@@ -1,0 +1,70 @@
+// The serial word link: one port to the programmer, moving single 16-bit words.
+//
+// A word travels as two bytes, high byte first. The port is opened exclusively and put into the
+// one fixed line setting the programmer expects (9600 baud, 8 data bits, no parity, 1 stop bit,
+// raw binary, no flow control, DTR and RTS off). Every wait is bounded: a programmer that falls
+// silent or goes away ends the exchange with a status instead of hanging the run.
+//
+// Only the platform back end (word_link_posix.cpp) knows what a port is made of.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace ttyprog {
+
+// How long a word may take: no new byte for this long while a word is awaited, or no progress
+// for this long while a word is being sent, and the programmer counts as not responding.
+inline constexpr std::chrono::milliseconds LINK_TIMEOUT{10'000};
+
+enum class link_status {
+  ok,
+  timed_out,  // nothing moved within the bound
+  lost,       // hang-up, end of file or an I/O error on the line
+};
+
+// An open serial port. Move-only; closing happens when the last owner goes away.
+class serial_port {
+ public:
+  using native_handle = std::intptr_t;
+
+  serial_port() = default;
+  serial_port(native_handle handle, std::chrono::milliseconds bound) noexcept
+      : handle_(handle), bound_(bound) {}
+  serial_port(const serial_port&) = delete;
+  serial_port& operator=(const serial_port&) = delete;
+  serial_port(serial_port&& other) noexcept;
+  serial_port& operator=(serial_port&& other) noexcept;
+  ~serial_port();
+
+  bool is_open() const noexcept { return handle_ != INVALID; }
+  native_handle native() const noexcept { return handle_; }
+  std::chrono::milliseconds bound() const noexcept { return bound_; }
+
+ private:
+  static constexpr native_handle INVALID = -1;
+  void close() noexcept;
+
+  native_handle handle_ = INVALID;
+  std::chrono::milliseconds bound_ = LINK_TIMEOUT;
+};
+
+struct word_result {
+  link_status status = link_status::ok;
+  std::uint16_t word = 0;  // valid when status is ok
+};
+
+// Opens the device at `name` exactly as given and configures the line. Fails (nullopt) for a path
+// that does not exist, is not a terminal device, or is already held by another program.
+std::optional<serial_port> open_port(const char* name,
+                                     std::chrono::milliseconds bound = LINK_TIMEOUT);
+
+// Sends the low 16 bits of `value`, high byte first; returns once both bytes are handed over.
+link_status send_word(serial_port& port, unsigned value);
+
+// Waits until both bytes of a word are queued and takes exactly those two; a further byte stays
+// queued for the next call.
+word_result receive_word(serial_port& port);
+
+}  // namespace ttyprog
