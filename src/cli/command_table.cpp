@@ -1,0 +1,34 @@
+#include <array>
+#include <cstdio>
+
+#include "cli/commands.h"
+
+namespace ttyprog {
+
+namespace {
+
+constexpr std::array<command, 8> COMMANDS{{
+    {"erase", run_erase},
+    {"eraseall", run_erase_all},
+    {"writeprogram", run_write_program},
+    {"verifyprogram", run_verify_program},
+    {"writeid", run_write_id},
+    {"writeconfig", run_write_config},
+    {"readprogram", run_read_program},
+    {"readidandconfig", run_read_id_config},
+}};
+
+}  // namespace
+
+std::span<const command> command_table() { return COMMANDS; }
+
+command_fn find_command(std::string_view name) {
+  for (const command& entry : COMMANDS) {
+    if (entry.name == name) return entry.run;
+  }
+  return run_invalid_command;
+}
+
+void run_invalid_command(serial_port&, const char*) { std::puts("invalid command"); }
+
+}  // namespace ttyprog

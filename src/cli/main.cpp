@@ -1,0 +1,43 @@
+// ttyprog: drives a device programmer on a serial port, one command per run.
+//
+//   ttyprog PORT COMMAND [PARAM]
+//
+// Exit code 1 when the arguments are short or the port cannot be opened; 0 on every path after
+// the port was opened, whatever the command's outcome (its lines on standard output say that).
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include "cli/commands.h"
+#include "link/word_link.h"
+
+int main(int argc, char** argv) {
+  using namespace ttyprog;
+
+  // Result lines appear as they happen, also when standard output is a pipe; a reader that goes
+  // away must not cut a block short on the wire.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  // 1. Arguments: a port and a command at least; words after the parameter are ignored.
+  if (argc < 3) {
+    std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
+    return 1;
+  }
+  const char* port_name = argv[1];
+  const char* command_name = argv[2];
+  const char* param = argc > 3 ? argv[3] : nullptr;
+
+  // 2. The port, opened and configured before the command name is looked at.
+  std::optional<serial_port> port = open_port(port_name);
+  if (!port) {
+    std::fprintf(stderr, "Opening port %s failed!\n", port_name);
+    return 1;
+  }
+
+  // 3. The command, picked by its exact name.
+  find_command(command_name)(*port, param);
+
+  // 4. The port closes as it goes out of scope.
+  return 0;
+}

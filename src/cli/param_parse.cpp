@@ -1,0 +1,37 @@
+#include "cli/param_parse.h"
+
+#include <cstdio>
+
+namespace ttyprog {
+
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> parse_hex_param(const char* text, std::uint32_t max) {
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+  if (*text == '\0') return std::nullopt;
+  std::uint64_t value = 0;
+  for (; *text != '\0'; ++text) {
+    int digit = hex_digit(*text);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<std::uint64_t>(digit);
+    if (value > max) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::uint32_t parse_word_count(const char* text, std::uint32_t fallback) {
+  unsigned count = fallback;
+  if (std::sscanf(text, "%u", &count) != 1) return fallback;
+  return count;
+}
+
+}  // namespace ttyprog

@@ -1,0 +1,18 @@
+// Reading the commands' parameters.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace ttyprog {
+
+// A parameter that is wholly one hexadecimal number: an optional 0x or 0X prefix and at least one
+// digit, no sign, no blanks, no trailing characters, and a value of at most `max`.
+std::optional<std::uint32_t> parse_hex_param(const char* text, std::uint32_t max);
+
+// The word count of readprogram: read as an unsigned decimal the lenient way of "%u" (leading
+// blanks and a sign accepted, a minus sign wrapping around, trailing characters ignored);
+// `fallback` when the text does not begin with a number.
+std::uint32_t parse_word_count(const char* text, std::uint32_t fallback);
+
+}  // namespace ttyprog

@@ -1,0 +1,203 @@
+// The word link on a POSIX terminal device, driven with termios.
+//
+// The descriptor is non-blocking throughout: every wait is a poll() with a deadline, so a silent
+// or vanished programmer can never hold the run.
+#include "link/word_link.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <ctime>
+
+namespace ttyprog {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+
+int fd_of(const serial_port& port) { return static_cast<int>(port.native()); }
+
+// Raw binary line, 9600 baud, 8N1, no flow control of any kind, receiver on, modem lines ignored.
+bool configure_line(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return false;
+  ::cfmakeraw(&tio);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+  tio.c_iflag |= IGNBRK;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) return false;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  return true;
+}
+
+// DTR and RTS off. A pseudo-terminal has no modem lines and refuses the call: that is fine.
+void clear_modem_lines(int fd) {
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  (void)::ioctl(fd, TIOCMBIC, &lines);
+}
+
+// Exclusive use: the flock stops a second run even for root; TIOCEXCL stops other programs that
+// do not lock. Devices without TIOCEXCL (ENOTTY, EINVAL) are still used.
+bool take_exclusive(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EINTR) return false;
+  }
+  if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return false;
+  return true;
+}
+
+void pause_one_ms() {
+  timespec pause{0, 1'000'000};
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+int remaining_ms(clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits for `events` on fd for at most `timeout_ms`. Returns the revents, 0 on time-out,
+// POLLERR when poll itself fails.
+short wait_for(int fd, short events, int timeout_ms) {
+  pollfd pfd{fd, events, 0};
+  for (;;) {
+    int ready = ::poll(&pfd, 1, timeout_ms);
+    if (ready > 0) return pfd.revents;
+    if (ready == 0) return 0;
+    if (errno != EINTR) return POLLERR;
+  }
+}
+
+constexpr short LINE_DOWN = POLLHUP | POLLERR | POLLNVAL;
+
+// Number of bytes waiting in the input queue, or -1 when it cannot be asked.
+int queued_bytes(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, FIONREAD, &queued) != 0) return -1;
+  return queued;
+}
+
+}  // namespace
+
+serial_port::serial_port(serial_port&& other) noexcept
+    : handle_(other.handle_), bound_(other.bound_) {
+  other.handle_ = INVALID;
+}
+
+serial_port& serial_port::operator=(serial_port&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    bound_ = other.bound_;
+    other.handle_ = INVALID;
+  }
+  return *this;
+}
+
+serial_port::~serial_port() { close(); }
+
+void serial_port::close() noexcept {
+  if (handle_ == INVALID) return;
+  int fd = static_cast<int>(handle_);
+  // Give the exclusive mode back, so the next program can open the device.
+  (void)::ioctl(fd, TIOCNXCL);
+  (void)::close(fd);  // also drops the flock
+  handle_ = INVALID;
+}
+
+std::optional<serial_port> open_port(const char* name, std::chrono::milliseconds bound) {
+  // Only a character device can be a serial port. Checking before the open keeps the tool from
+  // opening (and so disturbing) FIFOs or files handed over by mistake.
+  struct stat info{};
+  if (::stat(name, &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+
+  int fd;
+  do {
+    fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::nullopt;
+
+  if (!::isatty(fd) || !take_exclusive(fd)) {
+    (void)::close(fd);
+    return std::nullopt;
+  }
+  serial_port port(fd, bound);  // from here the port closes itself on every path
+  if (!configure_line(fd)) return std::nullopt;
+  clear_modem_lines(fd);
+  return port;
+}
+
+link_status send_word(serial_port& port, unsigned value) {
+  const int fd = fd_of(port);
+  const std::array<unsigned char, 2> bytes{static_cast<unsigned char>((value >> 8) & 0xFFu),
+                                           static_cast<unsigned char>(value & 0xFFu)};
+  std::size_t sent = 0;
+  auto deadline = clock::now() + port.bound();
+  while (sent < bytes.size()) {
+    ssize_t written = ::write(fd, bytes.data() + sent, bytes.size() - sent);
+    if (written > 0) {
+      sent += static_cast<std::size_t>(written);
+      deadline = clock::now() + port.bound();
+      continue;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      return link_status::lost;
+    }
+    short revents = wait_for(fd, POLLOUT, remaining_ms(deadline));
+    if (revents & LINE_DOWN) return link_status::lost;
+    if (revents == 0 && clock::now() >= deadline) return link_status::timed_out;
+  }
+  return link_status::ok;
+}
+
+word_result receive_word(serial_port& port) {
+  const int fd = fd_of(port);
+  auto deadline = clock::now() + port.bound();
+  int seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
+  for (;;) {
+    int queued = queued_bytes(fd);
+    if (queued < 0) return {link_status::lost, 0};
+    if (queued > seen) deadline = clock::now() + port.bound();
+    seen = queued;
+
+    if (queued >= 2) {
+      std::array<unsigned char, 2> bytes{};
+      std::size_t got = 0;
+      while (got < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n > 0) {
+          got += static_cast<std::size_t>(n);
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+          return {link_status::lost, 0};
+        }
+      }
+      return {link_status::ok, static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1])};
+    }
+
+    if (clock::now() >= deadline) return {link_status::timed_out, 0};
+    if (queued == 0) {
+      // Nothing waiting: sleep until the first byte arrives or the line changes.
+      short revents = wait_for(fd, POLLIN, remaining_ms(deadline));
+      if ((revents & LINE_DOWN) && queued_bytes(fd) < 2) return {link_status::lost, 0};
+    } else {
+      // Half a word waiting: the descriptor stays readable, so look again after 1 ms.
+      pause_one_ms();
+      if ((wait_for(fd, POLLIN, 0) & LINE_DOWN) && queued_bytes(fd) < 2) {
+        return {link_status::lost, 0};
+      }
+    }
+  }
+}
+
+}  // namespace ttyprog
