@@ -1,0 +1,127 @@
+// The real ttyprog when the programmer misbehaves on the line: words arriving in pieces, a
+// programmer that hangs up, and one that falls silent (the tool's own 10 s bound, so these are slow).
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/session.h"
+
+namespace ttyprog {
+namespace {
+
+using namespace std::chrono_literals;
+using test::hex_words;
+using test::programmer_options;
+using test::scripted;
+using test::step;
+
+const std::string DONE = "Done!\n";
+const std::string FAILED = "Failed...\n";
+const std::string READING = "reading id informations...\n";
+const std::string LOST = "Connection to programmer lost!\n";
+const std::string NOT_RESPONDING = "Programmer not responding!\n";
+
+// What "promptly" allows on a loaded machine; far below the tool's bound.
+constexpr auto PROMPTLY = 3s;
+// The tool's bound, and how late after it the run may end.
+constexpr auto TOOL_BOUND = 10s;
+constexpr auto BOUND_SLACK = 3s;
+
+// ---- Words that arrive in two pieces ---------------------------------------------------------
+
+TEST(CliSplitWords, AnswersWhoseBytesArriveApartAreStillWholeWords) {
+  struct split_case {
+    std::vector<std::string> args;
+    std::vector<step> steps;
+    std::string out;
+  };
+  const split_case cases[] = {
+      {{"erase"}, {{1, {0xC000}}}, DONE},
+      {{"writeconfig", "3f72"}, {{2, {0xC001}}}, "writing configuration word 3f72...\n" + FAILED},
+      {{"readidandconfig"},
+       {{1, {0x0012, 0x3456, 0x0F42, 0x3FFF}}},
+       READING + "User ID   = 00123456\nDevice ID = 0f42\nConfig    = 3fff\n"},
+  };
+  for (const split_case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const test::session_result got =
+        test::run_with_programmer({scripted(c.steps), 150ms}, c.args);
+    EXPECT_EQ(got.run.out, c.out);
+    EXPECT_EQ(got.run.err, "");
+    EXPECT_EQ(got.run.exit_code, 0);
+  }
+}
+
+// ---- A programmer that hangs up ----------------------------------------------------------------
+
+struct hang_up_case {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<step> steps;  // the last one hangs up
+  std::string out;
+};
+
+class ProgrammerHangsUp : public ::testing::TestWithParam<hang_up_case> {};
+
+TEST_P(ProgrammerHangsUp, CommandFailsPromptlyNamingTheLostConnection) {
+  const hang_up_case& c = GetParam();
+  const test::session_result got = test::run_with_programmer({scripted(c.steps)}, c.args);
+  EXPECT_EQ(got.run.out, c.out);
+  EXPECT_EQ(got.run.err, LOST);
+  EXPECT_EQ(got.run.exit_code, 0);
+  EXPECT_LT(got.run.elapsed, PROMPTLY);
+}
+
+struct case_name {
+  template <class Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& tested) const {
+    return tested.param.name;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    SingleExchange, ProgrammerHangsUp,
+    ::testing::Values(
+        hang_up_case{"erase_after_request", {"erase"}, {{1, {}, true}}, FAILED},
+        hang_up_case{"eraseall_after_request", {"eraseall"}, {{1, {}, true}}, FAILED},
+        // The tool may still be sending when the line drops.
+        hang_up_case{"writeid_mid_request", {"writeid", "1234abcd"}, {{1, {}, true}},
+                     "writing ID 1234abcd...\n" + FAILED},
+        hang_up_case{"writeid_after_request", {"writeid", "1234abcd"}, {{3, {}, true}},
+                     "writing ID 1234abcd...\n" + FAILED},
+        hang_up_case{"writeconfig_after_request", {"writeconfig", "3f72"}, {{2, {}, true}},
+                     "writing configuration word 3f72...\n" + FAILED},
+        hang_up_case{"readidandconfig_before_answer", {"readidandconfig"}, {{1, {}, true}},
+                     READING + FAILED},
+        // Half of the answer came, then the line dropped: no value line may be printed.
+        hang_up_case{"readidandconfig_mid_answer", {"readidandconfig"},
+                     {{1, {0x0012, 0x3456}, true}}, READING + FAILED}),
+    case_name{});
+
+// ---- A programmer that falls silent (slow: the tool waits its full bound) ---------------------
+
+TEST(ProgrammerSilent, EraseFailsAfterTheBoundNamingTheSilence) {
+  const test::session_result got = test::run_with_programmer({test::silent()}, {"erase"});
+  EXPECT_EQ(got.run.out, FAILED);
+  EXPECT_EQ(got.run.err, NOT_RESPONDING);
+  EXPECT_EQ(got.run.exit_code, 0);
+  EXPECT_EQ(hex_words(got.wire), "8000");
+  EXPECT_GE(got.run.elapsed, TOOL_BOUND);
+  EXPECT_LT(got.run.elapsed, TOOL_BOUND + BOUND_SLACK);
+}
+
+// The answer starts (one byte) and then stops: the tool must not wait for the rest forever.
+TEST(ProgrammerSilent, ReadIdAndConfigFailsAfterHalfAWord) {
+  const test::session_result got = test::run_with_programmer(
+      {scripted({{1, {0x0012, 0x3456, 0x0F42, 0x3FFF}}}), 60s}, {"readidandconfig"});
+  EXPECT_EQ(got.run.out, READING + FAILED);
+  EXPECT_EQ(got.run.err, NOT_RESPONDING);
+  EXPECT_EQ(got.run.exit_code, 0);
+  EXPECT_GE(got.run.elapsed, TOOL_BOUND);
+  EXPECT_LT(got.run.elapsed, TOOL_BOUND + BOUND_SLACK);
+}
+
+}  // namespace
+}  // namespace ttyprog

@@ -1,0 +1,158 @@
+#include "support/programmer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <system_error>
+
+namespace ttyprog::test {
+
+namespace {
+
+constexpr std::size_t READ_CHUNK = 256;
+// After a stop request the line counts as quiet after this long without a byte.
+constexpr int QUIET_MS = 50;
+
+}  // namespace
+
+responder scripted(std::vector<step> steps) {
+  auto next = std::make_shared<std::size_t>(0);
+  return [steps = std::move(steps), next](const std::vector<std::uint16_t>& request)
+             -> std::optional<reply> {
+    if (*next >= steps.size() || request.size() < steps[*next].request_words) return std::nullopt;
+    const step& now = steps[(*next)++];
+    return reply{now.answer, now.hang_up};
+  };
+}
+
+responder silent() {
+  return [](const std::vector<std::uint16_t>&) -> std::optional<reply> { return std::nullopt; };
+}
+
+responder hang_up_after(std::size_t words) { return scripted({step{words, {}, true}}); }
+
+programmer::programmer(pty_pair& pty, programmer_options options)
+    : pty_(pty), options_(std::move(options)) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    throw std::system_error(errno, std::generic_category(), "pipe2");
+  }
+  stop_read_ = fds[0];
+  stop_write_ = fds[1];
+  thread_ = std::thread([this] { run(); });
+}
+
+programmer::~programmer() {
+  finish();
+  ::close(stop_read_);
+  ::close(stop_write_);
+}
+
+std::vector<std::uint16_t> programmer::words() const {
+  std::lock_guard lock(mutex_);
+  return words_;
+}
+
+bool programmer::wait_for_words(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return arrived_.wait_for(lock, timeout, [&] { return words_.size() >= count; });
+}
+
+std::vector<std::uint16_t> programmer::finish() {
+  if (thread_.joinable()) {
+    const char stop = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stop_write_, &stop, 1);
+    thread_.join();
+  }
+  return words();
+}
+
+void programmer::record(std::uint16_t word) {
+  {
+    std::lock_guard lock(mutex_);
+    words_.push_back(word);
+  }
+  arrived_.notify_all();
+}
+
+bool programmer::pause(std::chrono::milliseconds how_long) const {
+  pollfd stop{stop_read_, POLLIN, 0};
+  return ::poll(&stop, 1, static_cast<int>(how_long.count())) == 0;
+}
+
+bool programmer::send(const std::vector<std::uint16_t>& words) const {
+  for (const std::uint16_t word : words) {
+    const std::uint8_t high = static_cast<std::uint8_t>(word >> 8);
+    const std::uint8_t low = static_cast<std::uint8_t>(word & 0xFF);
+    if (options_.byte_pause.count() > 0) {
+      if (::write(pty_.master(), &high, 1) != 1) return false;
+      if (!pause(options_.byte_pause)) return false;
+      if (::write(pty_.master(), &low, 1) != 1) return false;
+    } else {
+      const std::uint8_t both[2] = {high, low};
+      if (::write(pty_.master(), both, 2) != 2) return false;
+    }
+  }
+  return true;
+}
+
+void programmer::take_in_rest(std::optional<std::uint8_t>& high) {
+  std::uint8_t buffer[READ_CHUNK];
+  for (;;) {
+    pollfd line{pty_.master(), POLLIN, 0};
+    if (::poll(&line, 1, QUIET_MS) <= 0) return;
+    const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (!high) {
+        high = buffer[i];
+      } else {
+        record(static_cast<std::uint16_t>(*high << 8 | buffer[i]));
+        high.reset();
+      }
+    }
+  }
+}
+
+void programmer::run() {
+  std::vector<std::uint16_t> request;
+  std::optional<std::uint8_t> high;
+  std::uint8_t buffer[READ_CHUNK];
+  for (;;) {
+    pollfd fds[2] = {{pty_.master(), POLLIN, 0}, {stop_read_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) {
+      take_in_rest(high);
+      return;
+    }
+    const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // EIO: the tool closed its end of the line
+    for (ssize_t i = 0; i < n; ++i) {
+      if (!high) {
+        high = buffer[i];
+        continue;
+      }
+      const auto word = static_cast<std::uint16_t>(*high << 8 | buffer[i]);
+      high.reset();
+      record(word);
+      request.push_back(word);
+      std::optional<reply> answer = options_.respond(request);
+      if (!answer) continue;
+      request.clear();
+      if (!send(answer->words)) return;
+      if (answer->hang_up) {
+        pty_.close_master();
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace ttyprog::test

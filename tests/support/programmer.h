@@ -1,0 +1,79 @@
+// An in-test programmer: a thread on the master side of a pty that takes in the tool's words (high
+// byte first), records every one of them in order, and answers as the test's script says.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "support/pty.h"
+
+namespace ttyprog::test {
+
+struct reply {
+  std::vector<std::uint16_t> words;  // sent back, each high byte first
+  bool hang_up = false;              // then close the master (the tool sees the line drop)
+};
+
+// Called after every received word with the words received since the last reply, i.e. the request
+// so far. Returns the reply once the request is complete, or nothing to wait for more words.
+using responder = std::function<std::optional<reply>(const std::vector<std::uint16_t>& request)>;
+
+// One exchange of a fixed script: after `request_words` more words, send `answer`.
+struct step {
+  std::size_t request_words = 1;
+  std::vector<std::uint16_t> answer;
+  bool hang_up = false;
+};
+
+// Plays the steps in order, then stays silent (still recording).
+responder scripted(std::vector<step> steps);
+// Never answers.
+responder silent();
+// Closes the line as soon as `words` words have arrived.
+responder hang_up_after(std::size_t words);
+
+struct programmer_options {
+  responder respond = silent();
+  // Pause between the two bytes of every answer word, so each word arrives in two pieces.
+  std::chrono::milliseconds byte_pause{0};
+};
+
+class programmer {
+ public:
+  programmer(pty_pair& pty, programmer_options options);
+  programmer(const programmer&) = delete;
+  programmer& operator=(const programmer&) = delete;
+  ~programmer();
+
+  // The words received so far.
+  std::vector<std::uint16_t> words() const;
+  // Waits until at least `count` words have arrived; false on timeout.
+  bool wait_for_words(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  // Stops the thread once the words already on their way are taken in, and returns every word
+  // received. Safe to call more than once.
+  std::vector<std::uint16_t> finish();
+
+ private:
+  void run();
+  bool pause(std::chrono::milliseconds how_long) const;  // false when told to stop meanwhile
+  bool send(const std::vector<std::uint16_t>& words) const;
+  void record(std::uint16_t word);
+  void take_in_rest(std::optional<std::uint8_t>& high);
+
+  pty_pair& pty_;
+  programmer_options options_;
+  int stop_read_ = -1, stop_write_ = -1;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable arrived_;
+  std::vector<std::uint16_t> words_;
+  std::thread thread_;
+};
+
+}  // namespace ttyprog::test

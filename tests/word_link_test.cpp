@@ -1,0 +1,331 @@
+// The serial word link, driven directly through a real pty: bytes on the wire, the bounded waits,
+// the line settings and who may hold the port.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/word_link.h"
+#include "support/pty.h"
+
+namespace ttyprog {
+namespace {
+
+using namespace std::chrono_literals;
+using test::pty_pair;
+using test::read_bytes;
+using test::write_bytes;
+using bytes = std::vector<std::uint8_t>;
+using clock = std::chrono::steady_clock;
+
+constexpr auto SHORT_BOUND = 300ms;
+// For tests where a time-out would be the wrong answer: long enough to tell it from "promptly".
+constexpr auto LONG_BOUND = 5000ms;
+// What "promptly" and "soon after the bound" allow for a loaded machine.
+constexpr auto SLACK = 700ms;
+
+std::chrono::milliseconds since(clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start);
+}
+
+serial_port open_pty(const pty_pair& pty, std::chrono::milliseconds bound = SHORT_BOUND) {
+  std::optional<serial_port> port = open_port(pty.slave_path().c_str(), bound);
+  if (!port) throw std::runtime_error("open_port failed on " + pty.slave_path());
+  return std::move(*port);
+}
+
+TEST(WordLinkSend, PutsTheLow16BitsOnTheLineHighByteFirst) {
+  struct sent {
+    unsigned value;
+    bytes wire;
+  };
+  const sent cases[] = {
+      {0x8021, {0x80, 0x21}}, {0xFFFF, {0xFF, 0xFF}}, {0x12345, {0x23, 0x45}},
+      {0x0000, {0x00, 0x00}}, {0x0D0A, {0x0D, 0x0A}}, {0x1113, {0x11, 0x13}},
+  };
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  for (const sent& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASSERT_EQ(send_word(port, c.value), link_status::ok);
+    EXPECT_EQ(read_bytes(pty.master(), 3, 100ms), c.wire);  // exactly two bytes, nothing more
+  }
+}
+
+TEST(WordLinkReceive, BuildsTheWordFromTheFirstByteAsHighByte) {
+  struct received {
+    bytes wire;
+    std::uint16_t word;
+  };
+  const received cases[] = {{{0xC0, 0x00}, 0xC000}, {{0x00, 0x07}, 0x0007}, {{0xFF, 0xFE}, 0xFFFE}};
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  for (const received& c : cases) {
+    SCOPED_TRACE(c.word);
+    write_bytes(pty.master(), c.wire);
+    const word_result got = receive_word(port);
+    EXPECT_EQ(got.status, link_status::ok);
+    EXPECT_EQ(got.word, c.word);
+  }
+}
+
+// A line left cooked by its previous user (echo, canonical input, signals, CR/LF mapping, XON/XOFF)
+// must not alter or swallow any byte once the port is open.
+TEST(WordLinkLine, ControlBytesPassUnchangedOnALineThatWasCooked) {
+  pty_pair pty;
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);
+  cooked.c_iflag |= ICRNL | IXON | IXOFF;
+  cooked.c_oflag |= OPOST | ONLCR;
+  cooked.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &cooked), 0);
+  serial_port port = open_pty(pty);
+
+  ASSERT_EQ(send_word(port, 0x0A0D), link_status::ok);
+  EXPECT_EQ(read_bytes(pty.master(), 3, 100ms), (bytes{0x0A, 0x0D}));
+
+  write_bytes(pty.master(), {0x0D, 0x0A, 0x03, 0x11, 0x13, 0x1C, 0x7F, 0x04});
+  for (const int expected : {0x0D0A, 0x0311, 0x131C, 0x7F04}) {
+    const word_result got = receive_word(port);
+    ASSERT_EQ(got.status, link_status::ok);
+    EXPECT_EQ(got.word, expected);
+  }
+  EXPECT_TRUE(read_bytes(pty.master(), 1, 100ms).empty()) << "the line echoed input back";
+}
+
+TEST(WordLinkReceive, WaitsForTheSecondByteOfAWord) {
+  pty_pair pty;
+  serial_port port = open_pty(pty, LONG_BOUND);
+  write_bytes(pty.master(), {0x12});
+  const auto start = clock::now();
+  std::jthread late([&] {
+    std::this_thread::sleep_for(150ms);
+    write_bytes(pty.master(), {0x34});
+  });
+  const word_result got = receive_word(port);
+  EXPECT_EQ(got.status, link_status::ok);
+  EXPECT_EQ(got.word, 0x1234);
+  EXPECT_GE(since(start), 150ms);
+}
+
+TEST(WordLinkReceive, LeavesAThirdQueuedByteForTheNextWord) {
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  write_bytes(pty.master(), {0x12, 0x34, 0x56});
+  std::this_thread::sleep_for(50ms);  // all three are queued before the first call
+  EXPECT_EQ(receive_word(port).word, 0x1234);
+  write_bytes(pty.master(), {0x78});
+  const word_result next = receive_word(port);
+  EXPECT_EQ(next.status, link_status::ok);
+  EXPECT_EQ(next.word, 0x5678);
+}
+
+TEST(WordLinkBound, SilentLineTimesOutAtTheBound) {
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  const auto start = clock::now();
+  EXPECT_EQ(receive_word(port).status, link_status::timed_out);
+  const auto took = since(start);
+  EXPECT_GE(took, SHORT_BOUND);
+  EXPECT_LT(took, SHORT_BOUND + SLACK);
+}
+
+// The bound is "no new byte for that long": a byte arriving mid-word starts it again.
+TEST(WordLinkBound, HalfAWordThenSilenceTimesOutABoundAfterTheByte) {
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  const auto start = clock::now();
+  std::jthread half([&] {
+    std::this_thread::sleep_for(200ms);
+    write_bytes(pty.master(), {0xC0});
+  });
+  EXPECT_EQ(receive_word(port).status, link_status::timed_out);
+  const auto took = since(start);
+  EXPECT_GE(took, 200ms + SHORT_BOUND);
+  EXPECT_LT(took, 200ms + SHORT_BOUND + SLACK);
+}
+
+TEST(WordLinkBound, SendIntoALineNobodyReadsTimesOut) {
+  pty_pair pty;
+  serial_port port = open_pty(pty);
+  // The pty takes some kilobytes before writes stop making progress.
+  link_status status = link_status::ok;
+  auto last_call = clock::now();
+  const auto start = clock::now();
+  for (int i = 0; i < 1'000'000 && status == link_status::ok && since(start) < 10s; ++i) {
+    last_call = clock::now();
+    status = send_word(port, 0x5555);
+  }
+  EXPECT_EQ(status, link_status::timed_out);
+  const auto took = since(last_call);
+  EXPECT_GE(took, SHORT_BOUND);
+  EXPECT_LT(took, SHORT_BOUND + SLACK);
+}
+
+TEST(WordLinkLost, ClosedMasterEndsAWaitPromptly) {
+  pty_pair pty;
+  serial_port port = open_pty(pty, LONG_BOUND);
+  pty.close_master();
+  const auto start = clock::now();
+  EXPECT_EQ(receive_word(port).status, link_status::lost);
+  EXPECT_LT(since(start), SLACK);
+}
+
+TEST(WordLinkLost, MasterClosedDuringAWaitEndsItPromptly) {
+  pty_pair pty;
+  serial_port port = open_pty(pty, LONG_BOUND);
+  write_bytes(pty.master(), {0xC0});  // half a word is pending when the line drops
+  std::jthread hang_up([&] {
+    std::this_thread::sleep_for(100ms);
+    pty.close_master();
+  });
+  const auto start = clock::now();
+  EXPECT_EQ(receive_word(port).status, link_status::lost);
+  EXPECT_LT(since(start), 100ms + SLACK);
+}
+
+TEST(WordLinkLost, SendAfterTheMasterClosedFails) {
+  pty_pair pty;
+  serial_port port = open_pty(pty, LONG_BOUND);
+  pty.close_master();
+  const auto start = clock::now();
+  EXPECT_EQ(send_word(port, 0x8000), link_status::lost);
+  EXPECT_LT(since(start), SLACK);
+}
+
+// The pty forces 8 data bits, no parity and the receiver on whatever is asked; speed, stop bits,
+// flow control, modem-line handling and the raw modes are kept as set, so the test first sets the
+// opposite of each and then expects open_port to have put them right.
+TEST(WordLinkLine, OpenPortSetsTheFixedLineConfiguration) {
+  pty_pair pty;
+  termios wrong{};
+  ASSERT_EQ(tcgetattr(pty.master(), &wrong), 0);
+  cfsetispeed(&wrong, B38400);
+  cfsetospeed(&wrong, B38400);
+  wrong.c_cflag = (wrong.c_cflag & ~static_cast<tcflag_t>(CLOCAL)) | CSTOPB | CRTSCTS;
+  wrong.c_iflag |= IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP;
+  wrong.c_oflag |= OPOST | ONLCR;
+  wrong.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &wrong), 0);
+
+  serial_port port = open_pty(pty);
+  termios line{};
+  ASSERT_EQ(tcgetattr(pty.master(), &line), 0);
+  EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B9600));
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_cflag & PARENB, 0u);
+  EXPECT_EQ(line.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(line.c_cflag & CRTSCTS, 0u);
+  EXPECT_NE(line.c_cflag & CREAD, 0u);
+  EXPECT_NE(line.c_cflag & CLOCAL, 0u);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), 0u);
+  EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+}
+
+class WordLinkOpen : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "word_link_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(WordLinkOpen, RefusesWhatIsNotAnExistingTerminal) {
+  const std::string missing = (dir_ / "no-such-port").string();
+  const std::string directory = dir_.string();
+  for (const std::string& path : {missing, directory, std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(open_port(path.c_str(), SHORT_BOUND).has_value());
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "open_port created the missing path";
+}
+
+TEST_F(WordLinkOpen, RefusesARegularFileAndLeavesItUnchanged) {
+  const std::filesystem::path file = dir_ / "program.hex";
+  const std::string content = ":0400100001020304E2\n:00000001FF\n\x80\x21";
+  std::ofstream(file, std::ios::binary) << content;
+
+  EXPECT_FALSE(open_port(file.c_str(), SHORT_BOUND).has_value());
+
+  std::ifstream in(file, std::ios::binary);
+  const std::string after{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(after, content);
+}
+
+TEST(WordLinkHold, ASecondOpenInTheSameProcessFailsUntilTheFirstIsGone) {
+  pty_pair pty;
+  std::optional<serial_port> first = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+
+  // Moving the port hands over the hold; the moved-from husk releases nothing when it goes.
+  std::optional<serial_port> moved{std::move(*first)};
+  first.reset();
+  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+  ASSERT_EQ(send_word(*moved, 0x8000), link_status::ok);
+  EXPECT_EQ(read_bytes(pty.master(), 2, 500ms), (bytes{0x80, 0x00}));
+
+  moved.reset();
+  std::optional<serial_port> again = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+  ASSERT_TRUE(again.has_value());
+  ASSERT_EQ(send_word(*again, 0x8001), link_status::ok);
+  EXPECT_EQ(read_bytes(pty.master(), 2, 500ms), (bytes{0x80, 0x01}));
+}
+
+TEST(WordLinkHold, APortHeldByAnotherProcessCannotBeOpened) {
+  pty_pair pty;
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    close(ready[0]);
+    close(release[1]);
+    std::optional<serial_port> held = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+    const char opened = held ? 'y' : 'n';
+    if (write(ready[1], &opened, 1) != 1) _exit(2);
+    char ignored;
+    while (read(release[0], &ignored, 1) > 0) {
+    }
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char opened = 0;
+  ASSERT_EQ(read(ready[0], &opened, 1), 1);
+  close(ready[0]);
+  ASSERT_EQ(opened, 'y');
+
+  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+
+  close(release[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_TRUE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+}
+
+}  // namespace
+}  // namespace ttyprog
