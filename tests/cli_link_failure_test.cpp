@@ -6,28 +6,26 @@
 
 #include <gtest/gtest.h>
 
+#include "support/expected.h"
 #include "support/session.h"
 
 namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BOUND_SLACK;
+using test::FAILED;
+using test::LOST;
+using test::NOT_RESPONDING;
+using test::PROMPTLY;
+using test::READING;
+using test::TOOL_BOUND;
 using test::hex_words;
 using test::programmer_options;
 using test::scripted;
 using test::step;
 
 const std::string DONE = "Done!\n";
-const std::string FAILED = "Failed...\n";
-const std::string READING = "reading id informations...\n";
-const std::string LOST = "Connection to programmer lost!\n";
-const std::string NOT_RESPONDING = "Programmer not responding!\n";
-
-// What "promptly" allows on a loaded machine; far below the tool's bound.
-constexpr auto PROMPTLY = 3s;
-// The tool's bound, and how late after it the run may end.
-constexpr auto TOOL_BOUND = 10s;
-constexpr auto BOUND_SLACK = 3s;
 
 // ---- Words that arrive in two pieces ---------------------------------------------------------
 

@@ -13,24 +13,23 @@
 #include <gtest/gtest.h>
 
 #include "support/model_programmer.h"
+#include "support/expected.h"
 #include "support/session.h"
 
 namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BOUND_SLACK;
+using test::LOST;
+using test::NOT_RESPONDING;
+using test::PROMPTLY;
+using test::SIZE_ERROR;
+using test::TOOL_BOUND;
 using test::block_fault;
 using test::hex_words;
 using test::scripted;
 using test::step;
-
-const std::string SIZE_ERROR = "read size error\n";
-const std::string LOST = "Connection to programmer lost!\n";
-const std::string NOT_RESPONDING = "Programmer not responding!\n";
-
-constexpr auto PROMPTLY = 3s;
-constexpr auto TOOL_BOUND = 10s;
-constexpr auto BOUND_SLACK = 3s;
 
 // A memory whose words all differ from their neighbours and from their position, with every hex
 // digit showing up, so that a word printed twice, skipped or taken from the wrong block shows.

@@ -11,12 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/expected.h"
 #include "support/session.h"
 
 namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FAILED;
+using test::READING;
 using test::hex_words;
 using test::programmer_options;
 using test::pty_pair;
@@ -70,8 +73,6 @@ TEST_P(Exchange, PrintsSendsAndExitsExactly) {
 }
 
 const std::string DONE = "Done!\n";
-const std::string FAILED = "Failed...\n";
-const std::string READING = "reading id informations...\n";
 
 INSTANTIATE_TEST_SUITE_P(
     SingleExchange, Exchange,

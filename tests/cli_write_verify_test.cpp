@@ -18,25 +18,26 @@
 #include <gtest/gtest.h>
 
 #include "support/model_programmer.h"
+#include "support/expected.h"
 #include "support/session.h"
 
 namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FAILED;
+using test::LOST;
+using test::PROMPTLY;
+using test::SIZE_ERROR;
 using test::block_fault;
 using test::hex_words;
 using test::scripted;
 using test::step;
 
 const std::string DONE = "Done.\n";
-const std::string FAILED = "Failed...\n";
 const std::string OPEN_FAILED = "input file open failed!\n";
 const std::string INVALID = "invalid hex file!\n";
-const std::string SIZE_ERROR = "read size error\n";
-const std::string LOST = "Connection to programmer lost!\n";
 
-constexpr auto PROMPTLY = 3s;
 constexpr std::uint16_t BLANK = 0x3FFF;
 
 std::string verified(int errors) {
