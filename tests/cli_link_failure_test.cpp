@@ -121,5 +121,19 @@ TEST(ProgrammerSilent, ReadIdAndConfigFailsAfterHalfAWord) {
   EXPECT_LT(got.run.elapsed, TOOL_BOUND + BOUND_SLACK);
 }
 
+// ---- Bytes left on the line before the run ---------------------------------------------------
+
+TEST(CliStaleInput, BytesQueuedBeforeTheRunAreNotTakenAsTheAnswer) {
+  // A success status left over from an earlier, abandoned exchange must not stand in for the
+  // refusal the programmer actually sends to this run.
+  test::pty_pair pty;
+  test::write_bytes(pty.master(), {0xC0, 0x00});
+  const test::session_result got =
+      test::run_with_programmer(pty, {scripted({{1, {0xC001}}})}, {"erase"});
+  EXPECT_EQ(hex_words(got.wire), "8000");
+  EXPECT_EQ(got.run.out, FAILED);
+  EXPECT_EQ(got.run.exit_code, 0);
+}
+
 }  // namespace
 }  // namespace ttyprog

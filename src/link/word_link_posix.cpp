@@ -37,6 +37,9 @@ bool configure_line(int fd) {
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) return false;
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  // Whatever arrived before the line had its settings (or was left over by an earlier run) is
+  // not an answer to anything this run asks.
+  (void)::tcflush(fd, TCIFLUSH);
   return true;
 }
 

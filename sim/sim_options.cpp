@@ -1,0 +1,179 @@
+#include "sim_options.h"
+
+#include <charconv>
+#include <limits>
+#include <optional>
+
+namespace ttyprog::sim {
+
+namespace {
+
+constexpr std::string_view HELP = R"(Usage: ttyprog-sim [options]
+
+Plays the programmer on a pseudo-terminal for ttyprog. Prints the terminal's device path as one
+line on standard output, then serves one ttyprog run after another until SIGINT, SIGTERM or
+SIGHUP, when it removes its link and exits with 0. A session starts each time a program opens
+the terminal and ends when it closes it; a half-received word at the end is dropped, answers left
+unread are discarded. (A program that opens and closes the terminal without sending a word may
+go unnoticed; it changes nothing.)
+
+The target: 8192 words of program memory (blank 0x3FFF), a 32-bit user ID, a device ID and a
+configuration word. Its contents last for the life of the simulator, across sessions.
+  erase (0x8000)     blanks program memory
+  eraseall (0x8001)  blanks program memory, sets the user ID to ffffffff and the configuration
+                     word to 3fff
+Block commands carry no address: the position starts at word 0 in every session and whenever
+the block commands switch between write and read, and each block continues where the last one
+ended. A read block reaching past word 8191 answers only the words that exist; one asking for 0
+or more than 512 words is answered by ffff alone. A write block is refused with status c002 and
+stores nothing when its length is 0 or above 512, when it reaches past word 8191, or when the
+word after its data is not ffff; after a bad length or a missing ffff, words are dropped up to the
+next ffff before that status is sent. A word that is not a command word is answered with c002.
+
+Options:
+  --link PATH          also make PATH a symbolic link to the terminal (removed on exit); an
+                       existing symbolic link is replaced, any other existing file is an error
+  --trace FILE         append one line per word on the wire to FILE: "< 8010" for a word from
+                       the tool, "> c000" for a word to it, "# session N" when a session starts
+  --device-id HEX      device ID (default 2c05)
+  --user-id HEX        initial user ID (default ffffffff)
+  --config HEX         initial configuration word (default 3fff)
+
+Faults. Counts start at 1 and run over the simulator's whole life, across sessions:
+  --refuse N           answer the Nth status-answered exchange (erase, eraseall, write block,
+                       write ID, write configuration; malformed ones included) with the refusal
+                       status; that exchange changes nothing
+  --refuse-status HEX  the refusal status (default c001)
+  --silent-after N     from the Nth received word on, answer nothing and ignore every word
+  --hang-up-after N    on the Nth received word, close the terminal without answering it, so
+                       the tool sees a hang-up; then remove the link and exit with 0
+  --short-read N       answer the Nth read block (every 0x8020 counts) one data word short
+  --long-read N        answer the Nth read block with one data word too many
+  --split-pause MS     pause MS milliseconds between the two bytes of every answer word
+
+Timing:
+  --pace               move bytes at the real 9600-baud rate (about 1.04 ms a byte): answers are
+                       sent at that rate and not before the request would have fully arrived
+  --word-time US       programming time per word written (block words, 2 for an ID, 1 for a
+                       configuration word), waited before the status (default 2000 with --pace,
+                       otherwise 0)
+
+  --help               show this text and exit
+
+Exit status: 0 after SIGINT, SIGTERM, SIGHUP or a --hang-up-after hang-up; 1 when the terminal,
+link or trace file cannot be set up; 2 for a bad command line.
+)";
+
+template <typename T>
+std::optional<T> parse_number(std::string_view text, int base) {
+  if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return std::nullopt;
+  T value{};
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+struct parser {
+  options_result& out;
+
+  // Stores `value` for option `name`; false with out.error set when it is bad.
+  bool apply(std::string_view name, std::string_view value) {
+    sim_options& o = out.options;
+    auto count = [&](std::uint64_t& field) {
+      return store(field, parse_number<std::uint64_t>(value, 10));
+    };
+    auto millis = [&](std::uint32_t& field) {
+      return store(field, parse_number<std::uint32_t>(value, 10));
+    };
+    auto hex16 = [&](std::uint16_t& field) {
+      return store(field, parse_number<std::uint16_t>(value, 16));
+    };
+    if (name == "--link") return path(o.link_path, value);
+    if (name == "--trace") return path(o.trace_path, value);
+    if (name == "--device-id") return hex16(o.target.device_id);
+    if (name == "--user-id") return store(o.target.user_id, parse_number<std::uint32_t>(value, 16));
+    if (name == "--config") return hex16(o.target.config);
+    if (name == "--refuse") return count(o.faults.refuse_exchange);
+    if (name == "--refuse-status") return hex16(o.faults.refuse_status);
+    if (name == "--silent-after") return count(o.faults.silent_after);
+    if (name == "--hang-up-after") return count(o.faults.hang_up_after);
+    if (name == "--short-read") return count(o.faults.short_read_block);
+    if (name == "--long-read") return count(o.faults.long_read_block);
+    if (name == "--split-pause") return millis(o.split_pause_ms);
+    if (name == "--word-time") {
+      word_time_given = true;
+      return millis(o.word_time_us);
+    }
+    out.error = "unknown option";
+    return false;
+  }
+
+  template <typename T>
+  bool store(T& field, std::optional<T> value) {
+    if (!value) {
+      out.error = "bad number for option";
+      return false;
+    }
+    field = *value;
+    return true;
+  }
+
+  bool path(std::string_view& field, std::string_view value) {
+    if (value.empty()) {
+      out.error = "empty path for option";
+      return false;
+    }
+    field = value;
+    return true;
+  }
+
+  bool word_time_given = false;
+};
+
+bool takes_value(std::string_view name) { return name != "--pace" && name != "--help"; }
+
+}  // namespace
+
+options_result parse_options(std::span<const char* const> args) {
+  options_result result;
+  parser p{result};
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    result.culprit = arg;
+    if (arg == "--help" || arg == "-h") {
+      result.options.help = true;
+      continue;
+    }
+    if (arg == "--pace") {
+      result.options.pace = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::string_view value;
+    if (auto eq = arg.find('='); eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+    } else if (arg.starts_with("--") && takes_value(arg)) {
+      if (i + 1 == args.size()) {
+        result.error = "missing value for option";
+        return result;
+      }
+      value = args[++i];
+    }
+    if (!arg.starts_with("--") || !takes_value(name)) {
+      result.error = "unknown option";
+      return result;
+    }
+    if (!p.apply(name, value)) return result;
+  }
+  if (result.options.pace && !p.word_time_given) result.options.word_time_us = PACED_WORD_TIME_US;
+  result.culprit = {};
+  return result;
+}
+
+std::string_view help_text() { return HELP; }
+
+}  // namespace ttyprog::sim

@@ -1,0 +1,37 @@
+// The simulator's command line: target contents, faults, timing, link and trace paths.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "sim_target.h"
+
+namespace ttyprog::sim {
+
+inline constexpr std::uint32_t PACED_WORD_TIME_US = 2000;
+
+struct sim_options {
+  std::string_view link_path;   // empty: no link
+  std::string_view trace_path;  // empty: no trace
+  target_settings target;
+  fault_settings faults;
+  std::uint32_t split_pause_ms = 0;  // pause between the two bytes of every answer word
+  bool pace = false;                 // move bytes at 9600 baud
+  std::uint32_t word_time_us = 0;    // programming time per word written into the target
+  bool help = false;
+};
+
+struct options_result {
+  sim_options options;
+  std::string_view error;    // empty when the command line was good
+  std::string_view culprit;  // the argument the error is about
+};
+
+// Reads the arguments that follow the program name. Both "--name value" and "--name=value" work.
+options_result parse_options(std::span<const char* const> args);
+
+// The full description printed by --help.
+std::string_view help_text();
+
+}  // namespace ttyprog::sim

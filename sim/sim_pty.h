@@ -1,0 +1,53 @@
+// The pseudo-terminal the simulator serves on, and the optional symbolic link to it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "sim_fd.h"
+
+namespace ttyprog::sim {
+
+struct pseudo_terminal {
+  unique_fd master;   // non-blocking
+  std::string slave;  // the device path a program opens
+};
+
+struct pty_result {
+  pseudo_terminal pty;
+  std::string error;  // empty on success
+};
+
+// Creates the terminal, puts its line into raw mode at once (so nothing is changed before a
+// program configures it), and opens and closes the slave once: from then on the master reports
+// POLLHUP exactly while no program has the slave open, which is how sessions are told apart.
+// (Before the slave's first open, Linux reports no hang-up at all.)
+pty_result open_pseudo_terminal();
+
+// Discards answer bytes that the last program left unread. They would otherwise wait in the
+// slave's input queue and reach the next program first. Only the direction towards the slave is
+// flushed, so the request of a program that has already opened the slave again is kept.
+// Returns whether the slave was opened (and so an open and a close event were caused).
+bool flush_unread_answers(const std::string& slave);
+
+// A symbolic link that lives as long as this object.
+class link_guard {
+ public:
+  link_guard() = default;
+  link_guard(const link_guard&) = delete;
+  link_guard& operator=(const link_guard&) = delete;
+  ~link_guard() { remove(); }
+
+  // Makes `path` point to `target`. An existing symbolic link is replaced; any other existing
+  // file is left alone and reported. Returns an error text, empty on success.
+  std::string create(std::string_view path, const std::string& target);
+
+  // Removes the link if it still points where it was made to point.
+  void remove() noexcept;
+
+ private:
+  std::string path_;
+  std::string target_;
+};
+
+}  // namespace ttyprog::sim

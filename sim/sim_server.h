@@ -1,0 +1,46 @@
+// The session loop: serves one program after another on the pseudo-terminal.
+//
+// Whether a program holds the slave open is read off the master: Linux raises POLLHUP on it while
+// no descriptor of the slave is open, and keeps raising it until one is opened again (it does not
+// raise it before the slave's first open, which open_pseudo_terminal takes care of). A session
+// runs from the moment the hang-up clears until it comes back. As POLLHUP cannot be waited for
+// to go away, the idle simulator sleeps on an inotify watch for opens of the slave's node (with a
+// slow re-check as a safety net), so it takes no CPU time while idle.
+//
+// A program that closes the port and another that opens it within a few microseconds, before the
+// simulator has looked at the line, share one session: ttyprog runs are whole processes apart.
+#pragma once
+
+#include <chrono>
+
+#include "sim_fd.h"
+#include "sim_pty.h"
+#include "sim_target.h"
+#include "sim_trace.h"
+
+namespace ttyprog::sim {
+
+// 10 bit times (start, 8 data, stop) at 9600 baud.
+inline constexpr std::chrono::nanoseconds BYTE_TIME{1'041'667};
+
+struct line_timing {
+  bool pace = false;
+  std::chrono::microseconds word_time{0};    // per word written into the target
+  std::chrono::milliseconds split_pause{0};  // between the two bytes of an answer word
+};
+
+enum class serve_end {
+  stopped,  // SIGINT, SIGTERM or SIGHUP
+  hung_up,  // the hang-up fault fired; the master is closed
+  failed,   // the terminal could not be watched or read
+};
+
+// Blocks SIGINT, SIGTERM and SIGHUP and returns a descriptor that becomes readable when one
+// arrives.
+unique_fd watch_stop_signals();
+
+// Serves until a stop signal, the hang-up fault, or a failure of the terminal itself.
+serve_end serve(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
+                int stop_fd);
+
+}  // namespace ttyprog::sim
