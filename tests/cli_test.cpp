@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
 #include "support/expected.h"
 #include "support/session.h"
 
@@ -204,20 +205,13 @@ TEST(CliUsage, NamesTheProgramAsItWasCalled) {
 
 class CliOpenFailure : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cli_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   static void expect_open_failure(const run_result& got, const std::string& port) {
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "Opening port " + port + " failed!\n");
     EXPECT_EQ(got.exit_code, 1);
   }
 
-  std::filesystem::path dir_;
+  test::temp_dir dir_;
 };
 
 TEST_F(CliOpenFailure, NoSuchPathDirectoryOrNonTerminal) {
@@ -228,7 +222,7 @@ TEST_F(CliOpenFailure, NoSuchPathDirectoryOrNonTerminal) {
   };
   // The open failure comes before the command name is looked at.
   for (const attempt& a : {attempt{missing, "erase"}, attempt{missing, "nonsense"},
-                           attempt{dir_.string(), "readidandconfig"},
+                           attempt{dir_.path().string(), "readidandconfig"},
                            attempt{"/dev/null", "eraseall"}}) {
     SCOPED_TRACE(a.port + " " + a.command);
     expect_open_failure(test::run_ttyprog({a.port, a.command}), a.port);

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
 #include "support/model_programmer.h"
 #include "support/expected.h"
 #include "support/session.h"
@@ -145,24 +146,11 @@ std::vector<std::uint16_t> memory_head(const test::model_memory& memory, std::si
 // A directory of its own for each test's HEX files, removed afterwards.
 class HexFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "cli_write_verify_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   std::string file_with(const std::string& text, const std::string& name = "program.hex") {
-    const std::filesystem::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return dir_.file_with(name, text);
   }
 
-  std::filesystem::path dir_;
+  test::temp_dir dir_;
 };
 
 struct case_name {

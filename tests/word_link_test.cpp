@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "link/word_link.h"
+#include "support/temp_dir.h"
 #include "support/pty.h"
 
 namespace ttyprog {
@@ -242,19 +243,12 @@ TEST(WordLinkLine, OpenPortSetsTheFixedLineConfiguration) {
 
 class WordLinkOpen : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "word_link_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::filesystem::path dir_;
+  test::temp_dir dir_;
 };
 
 TEST_F(WordLinkOpen, RefusesWhatIsNotAnExistingTerminal) {
   const std::string missing = (dir_ / "no-such-port").string();
-  const std::string directory = dir_.string();
+  const std::string directory = dir_.path().string();
   for (const std::string& path : {missing, directory, std::string("/dev/null")}) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(open_port(path.c_str(), SHORT_BOUND).has_value());

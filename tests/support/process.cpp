@@ -113,6 +113,22 @@ child_process::~child_process() {
   }
 }
 
+std::string child_process::read_line() {
+  std::string line;
+  char c = 0;
+  while (out_ >= 0) {
+    pollfd fd{out_, POLLIN, 0};
+    if (::poll(&fd, 1, poll_timeout(deadline_)) <= 0) break;
+    if (::read(out_, &c, 1) != 1 || c == '\n') break;
+    line += c;
+  }
+  return line;
+}
+
+void child_process::send_signal(int signal) const {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
 run_result child_process::wait() {
   run_result result;
   std::size_t fed = 0;

@@ -35,6 +35,13 @@ class child_process {
   child_process& operator=(const child_process&) = delete;
   ~child_process();
 
+  // Reads one line of standard output while the child runs (without its newline); what was read
+  // is not part of the output that wait() returns. Empty when nothing came before the timeout.
+  std::string read_line();
+
+  // Sends `signal` to the child.
+  void send_signal(int signal) const;
+
   // Pumps standard input and output until the child ends or the timeout runs out.
   run_result wait();
 
