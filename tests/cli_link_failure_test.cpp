@@ -1,10 +1,14 @@
 // The real ttyprog when the programmer misbehaves on the line: words arriving in pieces, a
 // programmer that hangs up, and one that falls silent (the tool's own 10 s bound, so these are slow).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/expected.h"
 #include "support/session.h"
@@ -133,6 +137,27 @@ TEST(CliStaleInput, BytesQueuedBeforeTheRunAreNotTakenAsTheAnswer) {
   EXPECT_EQ(hex_words(got.wire), "8000");
   EXPECT_EQ(got.run.out, FAILED);
   EXPECT_EQ(got.run.exit_code, 0);
+}
+
+// ---- A run stopped by a signal -------------------------------------------------------------------
+
+TEST(CliStopSignal, AnInterruptedRunGivesTheExclusiveModeBack) {
+  // The exclusive mode of a pseudo-terminal outlives the descriptor; left set, every later
+  // non-root open of the port would be refused.
+  test::pty_pair pty;
+  test::programmer silent_programmer(pty, {});
+  test::child_process tool(TTYPROG_BIN, {TTYPROG_BIN, pty.slave_path(), "erase"});
+  ASSERT_TRUE(silent_programmer.wait_for_words(1, PROMPTLY));
+  tool.send_signal(SIGINT);
+  const test::run_result got = tool.wait();
+  EXPECT_EQ(got.signal, SIGINT);
+
+  const int fd = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int exclusive = -1;
+  EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(fd);
 }
 
 }  // namespace

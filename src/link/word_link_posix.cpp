@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 
 namespace ttyprog {
@@ -49,13 +50,52 @@ void clear_modem_lines(int fd) {
   (void)::ioctl(fd, TIOCMBIC, &lines);
 }
 
+// The exclusive mode of a pseudo-terminal outlives the descriptor that set it: a run ended by a
+// signal would leave the device refusing every later open. So while a port is held, the usual
+// stop signals first give the mode back, then end the process as they would have.
+constexpr std::array<int, 4> STOP_SIGNALS{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile std::sig_atomic_t exclusive_fd = -1;
+
+extern "C" void release_and_stop(int signal_number) {
+  if (exclusive_fd >= 0) (void)::ioctl(static_cast<int>(exclusive_fd), TIOCNXCL);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void guard_exclusive_mode(int fd) {
+  exclusive_fd = fd;
+  for (int signal_number : STOP_SIGNALS) {
+    struct sigaction current{};
+    // A signal the caller ignores or handles itself is left to the caller.
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction guard{};
+    guard.sa_handler = release_and_stop;
+    sigemptyset(&guard.sa_mask);
+    (void)::sigaction(signal_number, &guard, nullptr);
+  }
+}
+
+void unguard_exclusive_mode() {
+  for (int signal_number : STOP_SIGNALS) {
+    struct sigaction current{};
+    if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == release_and_stop) {
+      std::signal(signal_number, SIG_DFL);
+    }
+  }
+  exclusive_fd = -1;
+}
+
 // Exclusive use: the flock stops a second run even for root; TIOCEXCL stops other programs that
 // do not lock. Devices without TIOCEXCL (ENOTTY, EINVAL) are still used.
 bool take_exclusive(int fd) {
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EINTR) return false;
   }
-  if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return false;
+  if (::ioctl(fd, TIOCEXCL) == 0) {
+    guard_exclusive_mode(fd);
+  } else if (errno != ENOTTY && errno != EINVAL) {
+    return false;
+  }
   return true;
 }
 
@@ -115,6 +155,7 @@ void serial_port::close() noexcept {
   int fd = static_cast<int>(handle_);
   // Give the exclusive mode back, so the next program can open the device.
   (void)::ioctl(fd, TIOCNXCL);
+  if (exclusive_fd == fd) unguard_exclusive_mode();
   (void)::close(fd);  // also drops the flock
   handle_ = INVALID;
 }
