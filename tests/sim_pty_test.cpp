@@ -109,7 +109,8 @@ TEST(SimPty, AnswersLeftUnreadDoNotReachTheNextSession) {
   simulator sim({"--long-read", "1"});
   {
     port p(sim.path());
-    EXPECT_EQ(::write(p.fd, "\x80\x00", 2), 2);  // the answer is never read
+    EXPECT_EQ(::write(p.fd, "\x80\x00", 2), 2);
+    EXPECT_TRUE(readable(p.fd, WAIT));  // the answer has come, and is never read
   }
   {
     port p(sim.path());

@@ -25,6 +25,16 @@ using clock = std::chrono::steady_clock;
 
 int fd_of(const serial_port& port) { return static_cast<int>(port.native()); }
 
+// Whatever arrived before the line had its settings, or was left over by an earlier run, is not
+// an answer to anything this run asks. Bytes still on their way into the input queue are caught
+// by reading (non-blocking) until it is empty, then the flush drops the rest.
+void discard_input(int fd) {
+  std::array<unsigned char, 256> stale{};
+  while (::read(fd, stale.data(), stale.size()) > 0) {
+  }
+  (void)::tcflush(fd, TCIFLUSH);
+}
+
 // Raw binary line, 9600 baud, 8N1, no flow control of any kind, receiver on, modem lines ignored.
 bool configure_line(int fd) {
   termios tio{};
@@ -38,9 +48,7 @@ bool configure_line(int fd) {
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) return false;
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-  // Whatever arrived before the line had its settings (or was left over by an earlier run) is
-  // not an answer to anything this run asks.
-  (void)::tcflush(fd, TCIFLUSH);
+  discard_input(fd);
   return true;
 }
 
