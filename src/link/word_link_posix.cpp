@@ -114,7 +114,7 @@ void pause_one_ms() {
 }
 
 int remaining_ms(clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
