@@ -31,3 +31,7 @@ run readidandconfig
 run writeprogram "$sample"
 run verifyprogram "$sample"
 run readprogram 32
+
+# After an erase, verification finds every word the sample sets.
+run erase
+run verifyprogram "$sample"
