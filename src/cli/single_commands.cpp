@@ -16,6 +16,19 @@ void print_outcome(const prog_reply& reply) {
   report_link_failure(reply.link);
 }
 
+// The value of a required hexadecimal parameter; nothing, after the line saying what is wrong,
+// when it is missing or not a number that fits `max`.
+std::optional<std::uint32_t> required_hex(const char* param, std::uint32_t max, const char* missing,
+                                          const char* invalid) {
+  if (param == nullptr) {
+    std::puts(missing);
+    return std::nullopt;
+  }
+  std::optional<std::uint32_t> value = parse_hex_param(param, max);
+  if (!value) std::puts(invalid);
+  return value;
+}
+
 }  // namespace
 
 void run_erase(serial_port& port, const char*) { print_outcome(prog_erase(port)); }
@@ -23,29 +36,17 @@ void run_erase(serial_port& port, const char*) { print_outcome(prog_erase(port))
 void run_erase_all(serial_port& port, const char*) { print_outcome(prog_erase_all(port)); }
 
 void run_write_id(serial_port& port, const char* param) {
-  if (param == nullptr) {
-    std::puts("ID unspecified!");
-    return;
-  }
-  std::optional<std::uint32_t> id = parse_hex_param(param, 0xFFFFFFFFu);
-  if (!id) {
-    std::puts("invalid ID!");
-    return;
-  }
+  std::optional<std::uint32_t> id =
+      required_hex(param, 0xFFFFFFFFu, "ID unspecified!", "invalid ID!");
+  if (!id) return;
   std::printf("writing ID %08x...\n", *id);
   print_outcome(prog_write_id(port, *id));
 }
 
 void run_write_config(serial_port& port, const char* param) {
-  if (param == nullptr) {
-    std::puts("Configuration word unspecified!");
-    return;
-  }
-  std::optional<std::uint32_t> value = parse_hex_param(param, 0xFFFFu);
-  if (!value) {
-    std::puts("invalid configuration word!");
-    return;
-  }
+  std::optional<std::uint32_t> value = required_hex(
+      param, 0xFFFFu, "Configuration word unspecified!", "invalid configuration word!");
+  if (!value) return;
   std::printf("writing configuration word %04x...\n", *value);
   print_outcome(prog_write_config(port, *value));
 }
