@@ -27,6 +27,8 @@ pty_result open_pseudo_terminal();
 // Discards answer bytes that the last program left unread. They would otherwise wait in the
 // slave's input queue and reach the next program first. Only the direction towards the slave is
 // flushed, so the request of a program that has already opened the slave again is kept.
+// The bytes are gone only when this returns (the slave closed again): a program that opens the
+// slave before then, even after this function's open, can still read them.
 // Returns whether the slave was opened (and so an open and a close event were caused).
 bool flush_unread_answers(const std::string& slave);
 

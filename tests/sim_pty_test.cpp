@@ -43,8 +43,9 @@ bytes read_bytes(int fd, std::size_t count, std::chrono::milliseconds bound = WA
 }
 
 // One program's use of the port: opens the slave, and on close waits until the simulator has
-// seen the session end (it opens the slave once for a moment to discard unread answers), so the
-// next session cannot run into this one.
+// ended the session, so the next session cannot run into this one. The simulator ends it by
+// opening the slave for a moment to discard unread answers; they are gone only once it has
+// closed the slave again (a program that opens it in between can still read them).
 struct port {
   int fd = -1;
   int watch = -1;
@@ -52,7 +53,7 @@ struct port {
   explicit port(const std::string& path) {
     fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     watch = ::inotify_init1(IN_CLOEXEC);
-    ::inotify_add_watch(watch, path.c_str(), IN_OPEN);
+    ::inotify_add_watch(watch, path.c_str(), IN_OPEN | IN_CLOSE);
   }
   port(const port&) = delete;
   port& operator=(const port&) = delete;
@@ -63,10 +64,22 @@ struct port {
   }
 
   ~port() {
-    std::array<char, 256> events{};
+    alignas(inotify_event) std::array<char, 256> events{};
     while (readable(watch, 0ms)) (void)::read(watch, events.data(), events.size());
-    ::close(fd);
-    if (readable(watch, WAIT)) (void)::read(watch, events.data(), events.size());
+    ::close(fd);  // its own close event comes before the simulator's open
+    bool opened = false;
+    while (readable(watch, WAIT)) {
+      const ssize_t n = ::read(watch, events.data(), events.size());
+      for (std::size_t at = 0; n > 0 && at < static_cast<std::size_t>(n);) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
+        if (event->mask & IN_OPEN) opened = true;
+        if (opened && (event->mask & IN_CLOSE)) {
+          ::close(watch);
+          return;
+        }
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
     ::close(watch);
   }
 };
