@@ -19,7 +19,6 @@ class word_assembler {
     return word;
   }
   void reset() { high_.reset(); }
-  bool half_word_waiting() const { return high_.has_value(); }
 
  private:
   std::optional<std::uint8_t> high_;

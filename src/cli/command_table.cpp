@@ -7,6 +7,12 @@ namespace ttyprog {
 
 namespace {
 
+struct command {
+  std::string_view name;
+  command_fn run;
+};
+
+// Every command, in the order they are matched: exact, case-sensitive names.
 constexpr std::array<command, 8> COMMANDS{{
     {"erase", run_erase},
     {"eraseall", run_erase_all},
@@ -19,8 +25,6 @@ constexpr std::array<command, 8> COMMANDS{{
 }};
 
 }  // namespace
-
-std::span<const command> command_table() { return COMMANDS; }
 
 command_fn find_command(std::string_view name) {
   for (const command& entry : COMMANDS) {

@@ -4,7 +4,6 @@
 // own lines and returns when it is done; the entry closes the port afterwards.
 #pragma once
 
-#include <span>
 #include <string_view>
 
 #include "link/word_link.h"
@@ -12,11 +11,6 @@
 namespace ttyprog {
 
 using command_fn = void (*)(serial_port& port, const char* param);
-
-struct command {
-  std::string_view name;
-  command_fn run;
-};
 
 void run_erase(serial_port& port, const char* param);
 void run_erase_all(serial_port& port, const char* param);
@@ -27,9 +21,6 @@ void run_write_config(serial_port& port, const char* param);
 void run_read_program(serial_port& port, const char* param);
 void run_read_id_config(serial_port& port, const char* param);
 void run_invalid_command(serial_port& port, const char* param);
-
-// Every command, in the order they are matched: exact, case-sensitive names.
-std::span<const command> command_table();
 
 // The command named `name`; an unknown name gets the command that says so.
 command_fn find_command(std::string_view name);

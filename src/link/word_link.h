@@ -38,7 +38,6 @@ class serial_port {
   serial_port& operator=(serial_port&& other) noexcept;
   ~serial_port();
 
-  bool is_open() const noexcept { return handle_ != INVALID; }
   native_handle native() const noexcept { return handle_; }
   std::chrono::milliseconds bound() const noexcept { return bound_; }
 
