@@ -2,6 +2,7 @@
 // programmer, with the words on the wire taken from the simulator's trace.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -183,6 +184,18 @@ TEST(CliSimulator, ARefusedFirstBlockStopsTheSecond) {
   EXPECT_EQ(wire.find("8010"), 0u);
   EXPECT_EQ(wire.find("8010", 1), std::string::npos);
   EXPECT_EQ(wire.size(), (2 + 512 + 1) * 5 - 1);
+}
+
+TEST(CliSimulator, PacedLineTakesTheTimeOfRealBytesAndProgramming) {
+  test::temp_dir dir;
+  // 16 words: 2 + 16 + 1 words in (38 bytes), one status word out (2 bytes), 16 words programmed.
+  const std::string sixteen = dir.file_with(
+      "16.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n:10001000101112131415161718191A1B1C1D1E1F68\n");
+  SimulatedProgrammer programmer({"--pace", "--word-time", "5000"});
+  const test::run_result got = programmer.run({"writeprogram", sixteen});
+  EXPECT_EQ(got.out, "Done.\n");
+  EXPECT_GE(got.elapsed, std::chrono::milliseconds(16 * 5 + 40));
+  EXPECT_LT(got.elapsed, test::PROMPTLY);
 }
 
 }  // namespace
