@@ -45,7 +45,7 @@ std::chrono::milliseconds since(clock::time_point start) {
 }
 
 serial_port open_pty(const pty_pair& pty, std::chrono::milliseconds bound = SHORT_BOUND) {
-  std::optional<serial_port> port = open_port(pty.slave_path().c_str(), bound);
+  std::optional<serial_port> port = open_port(pty.slave_path().c_str(), bound).port;
   if (!port) throw std::runtime_error("open_port failed on " + pty.slave_path());
   return std::move(*port);
 }
@@ -248,10 +248,25 @@ class WordLinkOpen : public ::testing::Test {
 
 TEST_F(WordLinkOpen, RefusesWhatIsNotAnExistingTerminal) {
   const std::string missing = (dir_ / "no-such-port").string();
-  const std::string directory = dir_.path().string();
-  for (const std::string& path : {missing, directory, std::string("/dev/null")}) {
-    SCOPED_TRACE(path);
-    EXPECT_FALSE(open_port(path.c_str(), SHORT_BOUND).has_value());
+  const std::string dangling = (dir_ / "dangling").string();
+  std::filesystem::create_symlink(dir_ / "gone", dangling);
+  struct refused {
+    std::string path;
+    open_failure failure;
+  };
+  const refused cases[] = {
+      {missing, open_failure::no_such_device},
+      {dangling, open_failure::no_such_device},
+      {missing + "/below", open_failure::no_such_device},
+      {"", open_failure::no_such_device},
+      {dir_.path().string(), open_failure::not_a_terminal},
+      {"/dev/null", open_failure::not_a_terminal},
+  };
+  for (const refused& c : cases) {
+    SCOPED_TRACE(c.path);
+    const open_result got = open_port(c.path.c_str(), SHORT_BOUND);
+    EXPECT_FALSE(got.port.has_value());
+    EXPECT_EQ(got.failure, c.failure);
   }
   EXPECT_FALSE(std::filesystem::exists(missing)) << "open_port created the missing path";
 }
@@ -261,7 +276,7 @@ TEST_F(WordLinkOpen, RefusesARegularFileAndLeavesItUnchanged) {
   const std::string content = ":0400100001020304E2\n:00000001FF\n\x80\x21";
   std::ofstream(file, std::ios::binary) << content;
 
-  EXPECT_FALSE(open_port(file.c_str(), SHORT_BOUND).has_value());
+  EXPECT_FALSE(open_port(file.c_str(), SHORT_BOUND).port.has_value());
 
   std::ifstream in(file, std::ios::binary);
   const std::string after{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -270,19 +285,19 @@ TEST_F(WordLinkOpen, RefusesARegularFileAndLeavesItUnchanged) {
 
 TEST(WordLinkHold, ASecondOpenInTheSameProcessFailsUntilTheFirstIsGone) {
   pty_pair pty;
-  std::optional<serial_port> first = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+  std::optional<serial_port> first = open_port(pty.slave_path().c_str(), SHORT_BOUND).port;
   ASSERT_TRUE(first.has_value());
-  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+  EXPECT_EQ(open_port(pty.slave_path().c_str(), SHORT_BOUND).failure, open_failure::busy);
 
   // Moving the port hands over the hold; the moved-from husk releases nothing when it goes.
   std::optional<serial_port> moved{std::move(*first)};
   first.reset();
-  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).port.has_value());
   ASSERT_EQ(send_word(*moved, 0x8000), link_status::ok);
   EXPECT_EQ(read_bytes(pty.master(), 2, 500ms), (bytes{0x80, 0x00}));
 
   moved.reset();
-  std::optional<serial_port> again = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+  std::optional<serial_port> again = open_port(pty.slave_path().c_str(), SHORT_BOUND).port;
   ASSERT_TRUE(again.has_value());
   ASSERT_EQ(send_word(*again, 0x8001), link_status::ok);
   EXPECT_EQ(read_bytes(pty.master(), 2, 500ms), (bytes{0x80, 0x01}));
@@ -298,7 +313,7 @@ TEST(WordLinkHold, APortHeldByAnotherProcessCannotBeOpened) {
   if (holder == 0) {
     close(ready[0]);
     close(release[1]);
-    std::optional<serial_port> held = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+    std::optional<serial_port> held = open_port(pty.slave_path().c_str(), SHORT_BOUND).port;
     const char opened = held ? 'y' : 'n';
     if (write(ready[1], &opened, 1) != 1) _exit(2);
     char ignored;
@@ -313,12 +328,14 @@ TEST(WordLinkHold, APortHeldByAnotherProcessCannotBeOpened) {
   close(ready[0]);
   ASSERT_EQ(opened, 'y');
 
-  EXPECT_FALSE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+  const open_result second = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+  EXPECT_FALSE(second.port.has_value());
+  EXPECT_EQ(second.failure, open_failure::busy);
 
   close(release[1]);
   int status = 0;
   ASSERT_EQ(waitpid(holder, &status, 0), holder);
-  EXPECT_TRUE(open_port(pty.slave_path().c_str(), SHORT_BOUND).has_value());
+  EXPECT_TRUE(open_port(pty.slave_path().c_str(), SHORT_BOUND).port.has_value());
 }
 
 }  // namespace

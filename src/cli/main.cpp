@@ -2,13 +2,17 @@
 //
 //   ttyprog PORT COMMAND [PARAM]
 //
+// TTYPROG_TIMEOUT (seconds) changes how long the programmer may stay silent; 10 s by default.
+//
 // Exit code 1 when the arguments are short or the port cannot be opened; 0 on every path after
 // the port was opened, whatever the command's outcome (its lines on standard output say that).
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/param_parse.h"
 #include "link/word_link.h"
 
 int main(int argc, char** argv) {
@@ -29,14 +33,24 @@ int main(int argc, char** argv) {
   const char* param = argc > 3 ? argv[3] : nullptr;
 
   // 2. The port, opened and configured before the command name is looked at.
-  std::optional<serial_port> port = open_port(port_name);
-  if (!port) {
+  std::chrono::milliseconds bound = LINK_TIMEOUT;
+  if (const char* timeout = std::getenv("TTYPROG_TIMEOUT"); timeout != nullptr && *timeout != '\0') {
+    std::optional<std::chrono::milliseconds> chosen = parse_timeout(timeout);
+    if (!chosen) {
+      std::fprintf(stderr, "Invalid TTYPROG_TIMEOUT %s!\n", timeout);
+      return 1;
+    }
+    bound = *chosen;
+  }
+  open_result opened = open_port(port_name, bound);
+  if (!opened.port) {
     std::fprintf(stderr, "Opening port %s failed!\n", port_name);
     return 1;
   }
+  serial_port& port = *opened.port;
 
   // 3. The command, picked by its exact name.
-  find_command(command_name)(*port, param);
+  find_command(command_name)(port, param);
 
   // 4. The port closes as it goes out of scope.
   return 0;

@@ -34,4 +34,26 @@ std::uint32_t parse_word_count(const char* text, std::uint32_t fallback) {
   return count;
 }
 
+std::optional<std::chrono::milliseconds> parse_timeout(const char* text) {
+  std::int64_t ms = 0;
+  int whole_digits = 0;
+  for (; *text >= '0' && *text <= '9'; ++text, ++whole_digits) {
+    ms = ms * 10 + (*text - '0');
+    if (ms > MAX_TIMEOUT.count()) return std::nullopt;
+  }
+  ms *= 1000;
+  int places = 0;
+  if (*text == '.') {
+    for (++text; *text >= '0' && *text <= '9'; ++text, ++places) {
+      if (places == 3) return std::nullopt;
+      static constexpr int PLACE_MS[] = {100, 10, 1};
+      ms += (*text - '0') * PLACE_MS[places];
+    }
+    if (places == 0) return std::nullopt;
+  }
+  if (*text != '\0' || (whole_digits == 0 && places == 0)) return std::nullopt;
+  if (ms <= 0 || ms > std::chrono::milliseconds(MAX_TIMEOUT).count()) return std::nullopt;
+  return std::chrono::milliseconds(ms);
+}
+
 }  // namespace ttyprog

@@ -1,6 +1,7 @@
 // Reading the commands' parameters.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -14,5 +15,10 @@ std::optional<std::uint32_t> parse_hex_param(const char* text, std::uint32_t max
 // blanks and a sign accepted, a minus sign wrapping around, trailing characters ignored);
 // `fallback` when the text does not begin with a number.
 std::uint32_t parse_word_count(const char* text, std::uint32_t fallback);
+
+// The link's time bound from TTYPROG_TIMEOUT: seconds, a whole or decimal number (up to three
+// places, "0.25"), more than 0 and at most MAX_TIMEOUT; nothing else.
+inline constexpr std::chrono::seconds MAX_TIMEOUT{3600};
+std::optional<std::chrono::milliseconds> parse_timeout(const char* text);
 
 }  // namespace ttyprog

@@ -54,10 +54,25 @@ struct word_result {
   std::uint16_t word = 0;  // valid when status is ok
 };
 
-// Opens the device at `name` exactly as given and configures the line. Fails (nullopt) for a path
-// that does not exist, is not a terminal device, or is already held by another program.
-std::optional<serial_port> open_port(const char* name,
-                                     std::chrono::milliseconds bound = LINK_TIMEOUT);
+// Why a port could not be opened, in the terms a user can act on.
+enum class open_failure {
+  none,
+  no_such_device,     // nothing exists at that path (or a link points nowhere)
+  permission_denied,  // the device exists but this user may not open it
+  busy,               // another program holds the device
+  not_a_terminal,     // the path exists but is not a serial (terminal) device
+  other,              // anything else the system reported; see system_error
+};
+
+struct open_result {
+  std::optional<serial_port> port;  // set exactly when the open succeeded
+  open_failure failure = open_failure::none;
+  int system_error = 0;  // the platform's error code of the failing call, 0 when there was none
+};
+
+// Opens the device at `name` exactly as given and configures the line. Fails for a path that does
+// not exist, is not a terminal device, or is already held by another program.
+open_result open_port(const char* name, std::chrono::milliseconds bound = LINK_TIMEOUT);
 
 // Sends the low 16 bits of `value`, high byte first; returns once both bytes are handed over.
 link_status send_word(serial_port& port, unsigned value);

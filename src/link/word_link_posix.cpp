@@ -168,26 +168,54 @@ void serial_port::close() noexcept {
   handle_ = INVALID;
 }
 
-std::optional<serial_port> open_port(const char* name, std::chrono::milliseconds bound) {
+open_result open_port(const char* name, std::chrono::milliseconds bound) {
+  auto failed = [](open_failure failure, int error) {
+    return open_result{std::nullopt, failure, error};
+  };
+  auto failed_with_errno = [&](int error) {
+    switch (error) {
+      case ENOENT:
+      case ENOTDIR:
+      case ENXIO:
+      case ENODEV:
+      case ELOOP:
+        return failed(open_failure::no_such_device, error);
+      case EACCES:
+      case EPERM:
+        return failed(open_failure::permission_denied, error);
+      case EBUSY:
+      case EWOULDBLOCK:
+        return failed(open_failure::busy, error);
+      default:
+        return failed(open_failure::other, error);
+    }
+  };
+
   // Only a character device can be a serial port. Checking before the open keeps the tool from
   // opening (and so disturbing) FIFOs or files handed over by mistake.
   struct stat info{};
-  if (::stat(name, &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+  if (::stat(name, &info) != 0) return failed_with_errno(errno);
+  if (!S_ISCHR(info.st_mode)) return failed(open_failure::not_a_terminal, 0);
 
   int fd;
   do {
     fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return failed_with_errno(errno);
 
-  if (!::isatty(fd) || !take_exclusive(fd)) {
+  if (!::isatty(fd)) {
     (void)::close(fd);
-    return std::nullopt;
+    return failed(open_failure::not_a_terminal, 0);
+  }
+  if (!take_exclusive(fd)) {
+    const int error = errno;
+    (void)::close(fd);
+    return failed(open_failure::busy, error);
   }
   serial_port port(fd, bound);  // from here the port closes itself on every path
-  if (!configure_line(fd)) return std::nullopt;
+  if (!configure_line(fd)) return failed_with_errno(errno);
   clear_modem_lines(fd);
-  return port;
+  return open_result{std::move(port), open_failure::none, 0};
 }
 
 link_status send_word(serial_port& port, unsigned value) {
