@@ -1,4 +1,6 @@
 // ttyprog-sim: plays the programmer on a pseudo-terminal. See --help.
+#include <unistd.h>
+
 #include <cstdio>
 #include <span>
 
@@ -54,6 +56,11 @@ int main(int argc, char** argv) {
   trace_log trace;
   if (!opt.trace_path.empty() && !trace.open(opt.trace_path)) {
     return fail(std::string(opt.trace_path) + ": cannot open trace file");
+  }
+
+  if (opt.stale_size > 0 &&
+      ::write(pty.master.get(), opt.stale.data(), opt.stale_size) != static_cast<ssize_t>(opt.stale_size)) {
+    return fail("cannot queue the stale bytes");
   }
 
   // 4. Announce the device and serve.

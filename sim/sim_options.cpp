@@ -50,6 +50,11 @@ Faults. Counts start at 1 and run over the simulator's whole life, across sessio
   --short-read N       answer the Nth read block (every 0x8020 counts) one data word short
   --long-read N        answer the Nth read block with one data word too many
   --split-pause MS     pause MS milliseconds between the two bytes of every answer word
+  --cut-answer N       send only the first half of the Nth answer of more than one word (a read
+                       block or the IDs), then answer nothing and ignore every word
+  --hang-up-in-answer N  the same, but hang up after the half answer (as --hang-up-after does)
+  --stale HEX          leave these bytes (up to 32, as hexadecimal pairs) waiting in the
+                       terminal's input queue at start-up, as an earlier run could leave them
 
 Timing:
   --pace               move bytes at the real 9600-baud rate (about 1.04 ms a byte): answers are
@@ -103,6 +108,9 @@ struct parser {
     if (name == "--short-read") return count(o.faults.short_read_block);
     if (name == "--long-read") return count(o.faults.long_read_block);
     if (name == "--split-pause") return millis(o.split_pause_ms);
+    if (name == "--cut-answer") return count(o.faults.cut_answer);
+    if (name == "--hang-up-in-answer") return count(o.faults.cut_answer_hang_up);
+    if (name == "--stale") return bytes(value);
     if (name == "--word-time") {
       word_time_given = true;
       return millis(o.word_time_us);
@@ -118,6 +126,24 @@ struct parser {
       return false;
     }
     field = *value;
+    return true;
+  }
+
+  bool bytes(std::string_view value) {
+    sim_options& o = out.options;
+    if (value.empty() || value.size() % 2 != 0 || value.size() / 2 > o.stale.size()) {
+      out.error = "bad byte string for option";
+      return false;
+    }
+    o.stale_size = 0;
+    for (std::size_t i = 0; i < value.size(); i += 2) {
+      auto byte = parse_number<std::uint8_t>(value.substr(i, 2), 16);
+      if (!byte) {
+        out.error = "bad byte string for option";
+        return false;
+      }
+      o.stale[o.stale_size++] = *byte;
+    }
     return true;
   }
 

@@ -1,6 +1,8 @@
 // The simulator's command line: target contents, faults, timing, link and trace paths.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -20,6 +22,9 @@ struct sim_options {
   bool pace = false;                 // move bytes at 9600 baud
   std::uint32_t word_time_us = 0;    // programming time per word written into the target
   bool help = false;
+  // Bytes left waiting in the terminal's input queue at start-up, as an earlier run could leave.
+  std::array<std::uint8_t, 32> stale{};
+  std::size_t stale_size = 0;
 };
 
 struct options_result {

@@ -141,51 +141,54 @@ void server::read_master() {
 void server::take_bytes(std::span<const std::uint8_t> bytes) {
   const auto now = clock::now();
   for (std::uint8_t byte : bytes) {
-    if (timing_.pace) rx_done_ = std::max(now, rx_done_ + BYTE_TIME);
+    // A byte read now started no earlier than now (or than the end of the byte before it) and
+    // takes a full byte time to cross the line.
+    if (timing_.pace) rx_done_ = std::max(now, rx_done_) + BYTE_TIME;
     auto word = assembler_.push(byte);
     if (!word) continue;
     trace_.received(*word);
     answer reply = target_.feed(*word);
+    if (reply.size > 0) send(reply);  // a cut answer goes out before the line drops
     if (reply.hang_up) {
       hang_up_ = true;
       return;
     }
-    if (reply.size > 0) send(reply);
   }
 }
 
+// Every answer byte has a due time on a fixed schedule: with pacing the line starts sending once
+// the request has fully arrived and the programming time is over, and each byte is handed over
+// when its last bit would have arrived, a byte time after the one before; a split pause delays
+// every second byte further. Each wake-up hands over all bytes that are due by then in one write,
+// so a late wake-up (a loaded machine, timer slack) never shifts the bytes after it: the rate
+// stays exact on average and no byte comes before its time.
 void server::send(const answer& reply) {
-  if (timing_.pace) std::this_thread::sleep_until(rx_done_);
-  if (reply.words_programmed > 0 && timing_.word_time.count() > 0) {
-    std::this_thread::sleep_for(timing_.word_time * reply.words_programmed);
-  }
-  const bool bytewise = timing_.pace || timing_.split_pause.count() > 0;
-  if (!bytewise) {
-    std::array<std::uint8_t, 2 * (BLOCK_WORDS + 2)> bytes{};
-    std::size_t size = 0;
-    for (std::uint16_t word : reply.view()) {
-      trace_.sent(word);
-      bytes[size++] = static_cast<std::uint8_t>(word >> 8);
-      bytes[size++] = static_cast<std::uint8_t>(word & 0xFFu);
-    }
-    (void)write_bytes({bytes.data(), size});
-    return;
-  }
-  tx_free_ = std::max(tx_free_, clock::now());
+  const auto programming = timing_.word_time * reply.words_programmed;
+  const auto byte_time = timing_.pace ? BYTE_TIME : std::chrono::nanoseconds{0};
+  const auto start = timing_.pace ? std::max(rx_done_ + programming, tx_free_)
+                                  : clock::now() + programming;
+  auto due = [&](std::size_t i) {
+    const auto n = static_cast<std::int64_t>(i + 1);
+    return start + n * byte_time + (n / 2) * timing_.split_pause;
+  };
+
+  std::array<std::uint8_t, 2 * (BLOCK_WORDS + 2)> bytes{};
+  std::size_t size = 0;
   for (std::uint16_t word : reply.view()) {
-    trace_.sent(word);
-    const std::array<std::uint8_t, 2> pair{static_cast<std::uint8_t>(word >> 8),
-                                           static_cast<std::uint8_t>(word & 0xFFu)};
-    for (std::size_t i = 0; i < pair.size(); ++i) {
-      if (i == 1 && timing_.split_pause.count() > 0)
-        std::this_thread::sleep_for(timing_.split_pause);
-      if (timing_.pace) {
-        std::this_thread::sleep_until(tx_free_);
-        tx_free_ = std::max(tx_free_, clock::now()) + BYTE_TIME;
-      }
-      if (!write_bytes({&pair[i], 1})) return;  // the program has gone
-    }
+    bytes[size++] = static_cast<std::uint8_t>(word >> 8);
+    bytes[size++] = static_cast<std::uint8_t>(word & 0xFFu);
   }
+  for (std::size_t next = 0; next < size;) {
+    std::this_thread::sleep_until(due(next));
+    const auto now = clock::now();
+    std::size_t upto = next + 1;
+    while (upto < size && due(upto) <= now) ++upto;
+    // A word is traced as its first byte goes out.
+    for (std::size_t i = next + (next % 2); i < upto; i += 2) trace_.sent(reply.words[i / 2]);
+    if (!write_bytes({bytes.data() + next, upto - next})) return;  // the program has gone
+    next = upto;
+  }
+  if (timing_.pace) tx_free_ = due(size - 1);
 }
 
 bool server::write_bytes(std::span<const std::uint8_t> bytes) {

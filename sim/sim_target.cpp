@@ -25,8 +25,17 @@ answer sim_target::feed(std::uint16_t word) {
     hang_up.hang_up = true;
     return hang_up;
   }
-  if (faults_.silent_after != 0 && words_received_ >= faults_.silent_after) return {};
-  return take(word);
+  if (silenced_ || (faults_.silent_after != 0 && words_received_ >= faults_.silent_after)) return {};
+  answer reply = take(word);
+  if (reply.size > 1) {
+    ++long_answers_;
+    const bool silent = faults_.cut_answer == long_answers_;
+    const bool hang_up = faults_.cut_answer_hang_up == long_answers_;
+    if (silent || hang_up) reply.size /= 2;
+    silenced_ = silent;
+    reply.hang_up = hang_up;
+  }
+  return reply;
 }
 
 answer sim_target::take(std::uint16_t word) {

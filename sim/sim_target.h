@@ -63,6 +63,10 @@ struct fault_settings {
   // more (the next word of memory, or 0x3FFF past the end). The position moves as without fault.
   std::uint64_t short_read_block = 0;
   std::uint64_t long_read_block = 0;
+  // The Nth answer of more than one word (a read block or the IDs) stops after half its words;
+  // then the programmer falls silent for good, or hangs up the line.
+  std::uint64_t cut_answer = 0;
+  std::uint64_t cut_answer_hang_up = 0;
 };
 
 // The words to send back after one received word, in order.
@@ -133,6 +137,8 @@ class sim_target {
   std::uint64_t words_received_ = 0;
   std::uint64_t status_exchanges_ = 0;
   std::uint64_t read_blocks_ = 0;
+  std::uint64_t long_answers_ = 0;
+  bool silenced_ = false;  // a cut answer has made the programmer fall silent
 };
 
 }  // namespace ttyprog::sim

@@ -1,5 +1,6 @@
 // The real ttyprog when the programmer misbehaves on the line: words arriving in pieces, a
-// programmer that hangs up, and one that falls silent (the tool's own 10 s bound, so these are slow).
+// programmer that hangs up, bytes left over from before the run, a run stopped by a signal.
+// (A programmer that falls silent costs the full 10 s bound: cli_silent_slow_test.cpp.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -17,13 +18,11 @@ namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BOUND_SLACK;
 using test::FAILED;
 using test::LOST;
 using test::NOT_RESPONDING;
 using test::PROMPTLY;
 using test::READING;
-using test::TOOL_BOUND;
 using test::hex_words;
 using test::programmer_options;
 using test::scripted;
@@ -101,29 +100,6 @@ INSTANTIATE_TEST_SUITE_P(
         hang_up_case{"readidandconfig_mid_answer", {"readidandconfig"},
                      {{1, {0x0012, 0x3456}, true}}, READING + FAILED}),
     case_name{});
-
-// ---- A programmer that falls silent (slow: the tool waits its full bound) ---------------------
-
-TEST(ProgrammerSilent, EraseFailsAfterTheBoundNamingTheSilence) {
-  const test::session_result got = test::run_with_programmer({test::silent()}, {"erase"});
-  EXPECT_EQ(got.run.out, FAILED);
-  EXPECT_EQ(got.run.err, NOT_RESPONDING);
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_EQ(hex_words(got.wire), "8000");
-  EXPECT_GE(got.run.elapsed, TOOL_BOUND);
-  EXPECT_LT(got.run.elapsed, TOOL_BOUND + BOUND_SLACK);
-}
-
-// The answer starts (one byte) and then stops: the tool must not wait for the rest forever.
-TEST(ProgrammerSilent, ReadIdAndConfigFailsAfterHalfAWord) {
-  const test::session_result got = test::run_with_programmer(
-      {scripted({{1, {0x0012, 0x3456, 0x0F42, 0x3FFF}}}), 60s}, {"readidandconfig"});
-  EXPECT_EQ(got.run.out, READING + FAILED);
-  EXPECT_EQ(got.run.err, NOT_RESPONDING);
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_GE(got.run.elapsed, TOOL_BOUND);
-  EXPECT_LT(got.run.elapsed, TOOL_BOUND + BOUND_SLACK);
-}
 
 // ---- Bytes left on the line before the run ---------------------------------------------------
 

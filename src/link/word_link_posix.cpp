@@ -202,6 +202,15 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
     fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return failed_with_errno(errno);
+  // Started with a standard descriptor closed, the port would take its number: result lines
+  // would then go to the programmer, or the HEX text be read from the line. Move it above 2.
+  if (fd <= STDERR_FILENO) {
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    (void)::close(fd);
+    if (moved < 0) return failed_with_errno(error);
+    fd = moved;
+  }
 
   if (!::isatty(fd)) {
     (void)::close(fd);

@@ -1,0 +1,10 @@
+// Opening the HEX input on Windows: a plain text-mode open (CR LF read as one line end).
+#include "link/input_file.h"
+
+namespace ttyprog {
+
+std::FILE* open_hex_file(const char* path, std::chrono::milliseconds) {
+  return std::fopen(path, "r");
+}
+
+}  // namespace ttyprog

@@ -1,0 +1,160 @@
+// Inputs a user can get wrong: HEX paths that are not HEX files, standard streams closed, and
+// port paths that are not serial ports. Each gets its message, never a crash or a hang, and
+// nothing reaches the programmer (or anything else) unless the input is good.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/expected.h"
+#include "support/session.h"
+#include "support/traced_sim.h"
+
+namespace ttyprog {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PROMPTLY;
+
+const std::string OPEN_FAILED = "input file open failed!\n";
+const std::string INVALID = "invalid hex file!\n";
+
+struct hex_case {
+  const char* name;
+  std::string (*make)(const test::temp_dir& dir);  // returns the HEX path
+  std::string out;                                 // for writeprogram
+};
+
+std::string fifo_without_writer(const test::temp_dir& dir) {
+  const std::string path = (dir / "fifo").string();
+  ::mkfifo(path.c_str(), 0600);
+  return path;
+}
+
+const hex_case HEX_CASES[] = {
+    // Opens on Linux and fails on the first read: not a HEX text, nothing sent.
+    {"directory", [](const test::temp_dir& dir) { return dir.path().string(); }, INVALID},
+    // Waits the link's bound for a writer, then counts as a file that cannot be opened.
+    {"fifo_without_writer", fifo_without_writer, OPEN_FAILED},
+    {"binary_junk_with_nul_bytes",
+     [](const test::temp_dir& dir) {
+       return dir.file_with("junk.hex", std::string(":04001000\0\x01\xff\x80\x00:\n\0\0", 16) +
+                                            std::string(3000, '\0') + ":0400100001020304E3\n");
+     },
+     INVALID},
+    // One line of 100,000 characters: it arrives in pieces; the first fails the length test.
+    {"line_of_100000_characters",
+     [](const test::temp_dir& dir) { return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n"); },
+     INVALID},
+    {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); }, OPEN_FAILED},
+};
+
+class BadHexInput : public ::testing::TestWithParam<hex_case> {
+ protected:
+  void SetUp() override { ::setenv("TTYPROG_TIMEOUT", "0.3", 1); }
+  void TearDown() override { ::unsetenv("TTYPROG_TIMEOUT"); }
+};
+
+TEST_P(BadHexInput, IsRefusedWithItsMessageAndNothingSent) {
+  const hex_case& c = GetParam();
+  test::traced_sim sim;
+  const std::string path = c.make(sim.dir());
+  for (const char* command : {"writeprogram", "verifyprogram"}) {
+    SCOPED_TRACE(command);
+    const test::run_result got = sim.run({command, path});
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.exit_code, 0);
+    EXPECT_LT(got.elapsed, PROMPTLY);
+  }
+  EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
+}
+
+INSTANTIATE_TEST_SUITE_P(HexPath, BadHexInput, ::testing::ValuesIn(HEX_CASES),
+                         [](const ::testing::TestParamInfo<hex_case>& tested) { return std::string(tested.param.name); });
+
+// A named pipe that a script fills is a legitimate input, read like standard input.
+TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
+  test::traced_sim sim;
+  const std::string path = fifo_without_writer(sim.dir());
+  test::child_process writer("/bin/sh", {"sh", "-c", "sleep 0.2; printf ':0200C8003412F0\\n' > \"$0\"", path});
+  const test::run_result got = sim.run({"writeprogram", path});
+  EXPECT_EQ(got.out, "Done.\n");
+  EXPECT_EQ(sim.received().size(), 101u + 3u);
+}
+
+// With a standard descriptor closed, the port must not take its number: the HEX text would be
+// read from the line, or the result lines sent to the programmer as words.
+TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
+  test::traced_sim sim;
+  test::run_options closed_in;
+  closed_in.close_stdin = true;
+  const test::run_result no_input = sim.run({"writeprogram"}, closed_in);
+  EXPECT_EQ(no_input.out, INVALID);
+  EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
+
+  const std::string hex = sim.dir().file_with("one.hex", ":0400100001020304E2\n");
+  const test::run_result no_output =
+      test::run_binary("/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram \"$2\" >&-", TTYPROG_BIN,
+                                   sim.path(), hex});
+  EXPECT_EQ(no_output.exit_code, 0);
+  EXPECT_EQ(test::hex_words(sim.received()), "8010 000a 3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff 0201 0403 ffff");
+}
+
+struct port_case {
+  const char* name;
+  std::string (*make)(const test::temp_dir& dir);
+};
+
+const port_case PORT_CASES[] = {
+    {"directory", [](const test::temp_dir& dir) { return dir.path().string(); }},
+    {"dev_null", [](const test::temp_dir&) { return std::string("/dev/null"); }},
+    {"dangling_symlink",
+     [](const test::temp_dir& dir) {
+       const auto link = dir / "port";
+       std::filesystem::create_symlink(dir / "gone", link);
+       return link.string();
+     }},
+    {"regular_file", [](const test::temp_dir& dir) { return dir.file_with("port", "keep"); }},
+    {"fifo", fifo_without_writer},
+    {"path_with_spaces", [](const test::temp_dir& dir) { return (dir / "my port").string(); }},
+    {"empty_string", [](const test::temp_dir&) { return std::string(); }},
+};
+
+class BadPortPath : public ::testing::TestWithParam<port_case> {};
+
+TEST_P(BadPortPath, IsNotOpenedAndNothingIsWritten) {
+  test::temp_dir dir;
+  const std::string port = GetParam().make(dir);
+  const std::string before = std::filesystem::is_regular_file(port) ? test::read_file(port) : "";
+  const test::run_result got = test::run_ttyprog({port, "writeid", "1234"});
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(got.err, "Opening port " + port + " failed!\n");
+  EXPECT_EQ(got.exit_code, 1);
+  EXPECT_LT(got.elapsed, PROMPTLY);
+  if (!before.empty()) {
+    EXPECT_EQ(test::read_file(port), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PortPath, BadPortPath, ::testing::ValuesIn(PORT_CASES),
+                         [](const ::testing::TestParamInfo<port_case>& tested) { return std::string(tested.param.name); });
+
+// A good port behind a path with spaces is opened as given.
+TEST(PortPathWithSpaces, ReachesTheProgrammer) {
+  test::temp_dir dir;
+  const std::string link = (dir / "my port").string();
+  test::simulator sim({"--link", link});
+  const test::run_result got = test::run_ttyprog({link, "erase"});
+  EXPECT_EQ(got.out, "Done!\n");
+  EXPECT_EQ(got.exit_code, 0);
+}
+
+}  // namespace
+}  // namespace ttyprog

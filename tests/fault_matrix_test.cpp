@@ -1,0 +1,224 @@
+// Every command that talks to the programmer against every line fault, end to end: the real
+// ttyprog on the simulator's terminal. Each cell checks what the user sees (stdout, stderr, exit
+// code), how long the run took, that nothing was sent after the failure, and that the port is
+// free again at once. The programmer's silence is bounded by a short TTYPROG_TIMEOUT here; the
+// real 10 s bound has its own slow test.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/expected.h"
+#include "support/session.h"
+#include "support/traced_sim.h"
+
+namespace ttyprog {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FAILED;
+using test::LOST;
+using test::NOT_RESPONDING;
+using test::PROMPTLY;
+using test::READING;
+using test::SIZE_ERROR;
+
+constexpr auto SHORT_BOUND = 300ms;
+const char* const SHORT_BOUND_TEXT = "0.3";
+
+// The HEX file of writeprogram and verifyprogram spans two blocks (512 + 88 words) of blank
+// words, so a fresh simulator verifies it without a difference; readprogram reads as many.
+constexpr std::size_t FILE_WORDS = 600;
+constexpr std::size_t FIRST_WRITE_BLOCK = 512 + 3;  // 8010, length, words, ffff
+
+enum class command { erase, eraseall, writeid, writeconfig, readids, readprogram, writeprogram, verifyprogram };
+
+// Output lines on success and at a failure in the first (or, for reads, the second) block.
+const std::string IDS = "User ID   = ffffffff\nDevice ID = 2c05\nConfig    = 3fff\n";
+const std::string WRITING_ID = "writing ID 1234abcd...\n";
+const std::string WRITING_CONFIG = "writing configuration word 3f72...\n";
+const std::string VERIFIED = "verify done. found 0 error(s).\n";
+
+std::string blank_dump(std::size_t words) {
+  std::string line;
+  for (int k = 0; k < 8; ++k) line += k < 7 ? "3fff " : "3fff\n";
+  std::string text;
+  for (std::size_t j = 0; j < words; j += 8) text += line;
+  return text;
+}
+
+std::string success(command c) {
+  switch (c) {
+    case command::erase:
+    case command::eraseall: return "Done!\n";
+    case command::writeid: return WRITING_ID + "Done!\n";
+    case command::writeconfig: return WRITING_CONFIG + "Done!\n";
+    case command::readids: return READING + IDS;
+    case command::readprogram: return blank_dump(FILE_WORDS);
+    case command::writeprogram: return "Done.\n";
+    case command::verifyprogram: return VERIFIED;
+  }
+  return {};
+}
+
+// The failure lines when the first exchange fails.
+std::string failure(command c) {
+  switch (c) {
+    case command::writeid: return WRITING_ID + FAILED;
+    case command::writeconfig: return WRITING_CONFIG + FAILED;
+    case command::readids: return READING + FAILED;
+    case command::readprogram: return SIZE_ERROR;
+    case command::verifyprogram: return SIZE_ERROR + VERIFIED;
+    default: return FAILED;
+  }
+}
+
+// Words of the whole first request.
+std::size_t first_request(command c) {
+  switch (c) {
+    case command::writeid: return 3;
+    case command::writeconfig:
+    case command::readprogram:
+    case command::verifyprogram: return 2;
+    case command::writeprogram: return FIRST_WRITE_BLOCK;
+    default: return 1;
+  }
+}
+
+// Words of a whole successful run.
+std::size_t whole_run(command c) {
+  switch (c) {
+    case command::readprogram:
+    case command::verifyprogram: return 4;
+    case command::writeprogram: return FIRST_WRITE_BLOCK + 88 + 3;
+    default: return first_request(c);
+  }
+}
+
+enum class ends { promptly, at_bound };
+
+struct cell {
+  std::string name;
+  command what;
+  std::vector<std::string> sim_options;
+  std::string out;
+  std::string err;
+  std::size_t words_sent;  // exactly these many reached the programmer, none after the failure
+  ends timing = ends::promptly;
+  bool hangs_up = false;  // the simulator goes away with its terminal
+};
+
+void PrintTo(const cell& c, std::ostream* os) { *os << c.name; }
+
+const char* const COMMAND_NAMES[] = {"erase", "eraseall", "writeid", "writeconfig", "readidandconfig",
+                                     "readprogram", "writeprogram", "verifyprogram"};
+
+std::vector<cell> matrix() {
+  const std::vector<command> all{command::erase, command::eraseall, command::writeid,
+                                 command::writeconfig, command::readids, command::readprogram,
+                                 command::writeprogram, command::verifyprogram};
+  auto is_status = [](command c) {
+    return c != command::readids && c != command::readprogram && c != command::verifyprogram;
+  };
+  auto is_read_block = [](command c) { return c == command::readprogram || c == command::verifyprogram; };
+  auto named = [](const char* fault, command c) {
+    return std::string(fault) + "_" + COMMAND_NAMES[static_cast<int>(c)];
+  };
+  const std::string LAST_READ = blank_dump(512) + SIZE_ERROR;  // readprogram, second block bad
+
+  std::vector<cell> cells;
+  for (command c : all) {
+    const std::string req = std::to_string(first_request(c));
+    cells.push_back({named("silent_from_first_word", c), c, {"--silent-after", "1"}, failure(c),
+                     NOT_RESPONDING, first_request(c), ends::at_bound});
+    cells.push_back({named("hang_up_before_answer", c), c, {"--hang-up-after", req}, failure(c), LOST,
+                     first_request(c), ends::promptly, true});
+    cells.push_back(is_status(c)
+                        ? cell{named("refused", c), c, {"--refuse", "1"}, failure(c), "", first_request(c)}
+                        : cell{named("refused_harmless", c), c, {"--refuse", "1"}, success(c), "", whole_run(c)});
+    // Read blocks: the second block comes back a word short, the first a word long.
+    if (is_read_block(c)) {
+      const std::string second = c == command::readprogram ? LAST_READ : SIZE_ERROR + VERIFIED;
+      cells.push_back({named("short_read", c), c, {"--short-read", "2"}, second, "", 4});
+      cells.push_back({named("long_read", c), c, {"--long-read", "1"}, failure(c), "", 2});
+    } else {
+      cells.push_back({named("short_read_harmless", c), c, {"--short-read", "1"}, success(c), "", whole_run(c)});
+      cells.push_back({named("long_read_harmless", c), c, {"--long-read", "1"}, success(c), "", whole_run(c)});
+    }
+    // Half a word waits 100 ms for its second byte (2 ms in the long read answers).
+    cells.push_back({named("split_words", c), c, {"--split-pause", is_read_block(c) ? "2" : "100"},
+                     success(c), "", whole_run(c)});
+    // A success status and half a word already queued: taken as an answer, they would pass a
+    // refused exchange off as done, or shift every word read.
+    cells.push_back({named("stale_input", c), c, {"--stale", "c000c0", "--refuse", "1"},
+                     is_status(c) ? failure(c) : success(c), "",
+                     is_status(c) ? first_request(c) : whole_run(c)});
+  }
+  // Faults in the middle of a block (or of a longer request or answer).
+  cells.push_back({"silent_mid_block_writeprogram", command::writeprogram, {"--silent-after", "100"},
+                   FAILED, NOT_RESPONDING, FIRST_WRITE_BLOCK, ends::at_bound});
+  cells.push_back({"silent_mid_request_writeid", command::writeid, {"--silent-after", "2"},
+                   failure(command::writeid), NOT_RESPONDING, 3, ends::at_bound});
+  cells.push_back({"hang_up_mid_block_writeprogram", command::writeprogram, {"--hang-up-after", "100"},
+                   FAILED, LOST, 100, ends::promptly, true});
+  cells.push_back({"hang_up_mid_request_writeid", command::writeid, {"--hang-up-after", "2"},
+                   failure(command::writeid), LOST, 2, ends::promptly, true});
+  for (command c : {command::readids, command::readprogram, command::verifyprogram}) {
+    cells.push_back({named("silent_mid_answer", c), c, {"--cut-answer", "1"}, failure(c), NOT_RESPONDING,
+                     first_request(c), ends::at_bound});
+    cells.push_back({named("hang_up_mid_answer", c), c, {"--hang-up-in-answer", "1"}, failure(c), LOST,
+                     first_request(c), ends::promptly, true});
+  }
+  return cells;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<cell> {
+ protected:
+  void SetUp() override { ::setenv("TTYPROG_TIMEOUT", SHORT_BOUND_TEXT, 1); }
+  void TearDown() override { ::unsetenv("TTYPROG_TIMEOUT"); }
+};
+
+TEST_P(FaultMatrix, EndsInTimeWithTheFailureLinesAndFreesThePort) {
+  const cell& c = GetParam();
+  test::traced_sim sim(c.sim_options);
+  ASSERT_FALSE(sim.path().empty());
+
+  std::vector<std::string> args{COMMAND_NAMES[static_cast<int>(c.what)]};
+  if (c.what == command::writeid) args.push_back("1234abcd");
+  if (c.what == command::writeconfig) args.push_back("3f72");
+  if (c.what == command::readprogram) args.push_back(std::to_string(FILE_WORDS));
+  if (c.what == command::writeprogram || c.what == command::verifyprogram) {
+    args.push_back(sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x3FFF)));
+  }
+
+  const test::run_result got = sim.run(args);
+  EXPECT_EQ(got.out, c.out);
+  EXPECT_EQ(got.err, c.err);
+  EXPECT_EQ(got.exit_code, 0);
+  EXPECT_FALSE(got.timed_out);
+  if (c.timing == ends::at_bound) {
+    EXPECT_GE(got.elapsed, SHORT_BOUND);
+  }
+  EXPECT_LT(got.elapsed, c.timing == ends::at_bound ? SHORT_BOUND + PROMPTLY : PROMPTLY);
+  EXPECT_EQ(sim.received().size(), c.words_sent) << test::hex_words(sim.received());
+
+  if (c.hangs_up) {
+    EXPECT_EQ(sim.wait().exit_code, 0);  // the terminal is gone with the simulator
+    return;
+  }
+  // A second run opens the port at once (an unknown command opens it and sends nothing).
+  const test::run_result again = sim.run({"probe"});
+  EXPECT_EQ(again.out, "invalid command\n");
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_LT(again.elapsed, PROMPTLY);
+  EXPECT_EQ(sim.received().size(), c.words_sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, FaultMatrix, ::testing::ValuesIn(matrix()),
+                         [](const ::testing::TestParamInfo<cell>& tested) { return tested.param.name; });
+
+}  // namespace
+}  // namespace ttyprog
