@@ -6,13 +6,14 @@
 //
 // Exit code 1 when the arguments are short or the port cannot be opened; 0 on every path after
 // the port was opened, whatever the command's outcome (its lines on standard output say that).
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
 #include "cli/commands.h"
 #include "cli/param_parse.h"
+#include "cli/port_error.h"
+#include "link/console.h"
 #include "link/word_link.h"
 
 int main(int argc, char** argv) {
@@ -20,8 +21,7 @@ int main(int argc, char** argv) {
 
   // Result lines appear as they happen, also when standard output is a pipe; a reader that goes
   // away must not cut a block short on the wire.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  std::signal(SIGPIPE, SIG_IGN);
+  prepare_standard_output();
 
   // 1. Arguments: a port and a command at least; words after the parameter are ignored.
   if (argc < 3) {
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   }
   open_result opened = open_port(port_name, bound);
   if (!opened.port) {
-    std::fprintf(stderr, "Opening port %s failed!\n", port_name);
+    report_port_failure(port_name, opened);
     return 1;
   }
   serial_port& port = *opened.port;

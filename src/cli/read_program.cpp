@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/link_failure.h"
 #include "cli/param_parse.h"
+#include "cli/progress.h"
 #include "link/protocol.h"
 
 namespace ttyprog {
@@ -27,9 +28,11 @@ void run_read_program(serial_port& port, const char* param) {
       param == nullptr ? DEFAULT_READ_WORDS : parse_word_count(param, DEFAULT_READ_WORDS);
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   std::uint32_t done = 0;
+  progress_line progress("reading", count);
   while (done < count) {
     const std::size_t n = std::min<std::size_t>(BLOCK_WORDS, count - done);
     block_read got = prog_read_block(port, n, buffer);
+    progress.erase();
     if (got.link != link_status::ok || got.count != n) {
       std::puts("read size error");
       report_link_failure(got.link);
@@ -37,6 +40,7 @@ void run_read_program(serial_port& port, const char* param) {
     }
     print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
     done += static_cast<std::uint32_t>(n);
+    progress.advance(done);
   }
 }
 

@@ -1,0 +1,53 @@
+// A one-line progress indicator for the long commands, shown on standard error only when a
+// person watches it on a terminal; anywhere else it writes nothing at all.
+//
+// The line is redrawn in place ("\r") at most a few times a second and erased before the
+// command prints anything, so result lines and dump lines always start on a clean line.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace ttyprog {
+
+using progress_text = std::array<char, 128>;
+
+// The indicator's text, e.g. "writing 1536/8192 words  18%  0:03": the action, words done of the
+// total, the whole percent reached, the time elapsed (minutes:seconds). Cut to `columns` - 1
+// characters so the line never wraps; 0 columns means unknown, taken as 80.
+progress_text format_progress(const char* action, std::uint64_t done, std::uint64_t total,
+                              std::chrono::milliseconds elapsed, unsigned columns);
+
+// Shortest time between two redraws.
+inline constexpr std::chrono::milliseconds REDRAW_INTERVAL{200};
+
+class progress_line {
+ public:
+  // Draws "0 of total" at once, when standard error is a terminal and there is work to show.
+  progress_line(const char* action, std::uint64_t total);
+  progress_line(const progress_line&) = delete;
+  progress_line& operator=(const progress_line&) = delete;
+  ~progress_line() { erase(); }
+
+  // Notes that `done` words are finished; redraws when the last drawing is old enough.
+  void advance(std::uint64_t done);
+  // Removes the line from the terminal; call before printing anything. The next advance that is
+  // due draws it again.
+  void erase();
+
+ private:
+  void draw(std::uint64_t done);
+
+  using clock = std::chrono::steady_clock;
+  const char* action_;
+  std::uint64_t total_;
+  bool enabled_;
+  unsigned columns_ = 0;
+  clock::time_point start_;
+  clock::time_point last_draw_{};
+  std::size_t drawn_length_ = 0;  // characters of the line now on the terminal; 0 when erased
+};
+
+}  // namespace ttyprog

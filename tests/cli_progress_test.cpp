@@ -1,0 +1,139 @@
+// The progress line of writeprogram, verifyprogram and readprogram: drawn on a terminal, erased
+// before every line the command prints, and absent when standard error is not a terminal.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/progress.h"
+#include "support/session.h"
+#include "support/simulator.h"
+#include "support/temp_dir.h"
+#include "support/terminal_run.h"
+
+namespace ttyprog {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(ProgressText, ShowsWordsPercentAndElapsedTime) {
+  struct row {
+    std::uint64_t done, total;
+    long long elapsed_ms;
+    unsigned columns;
+    const char* expected;
+  };
+  const row rows[] = {
+      {0, 8192, 0, 80, "writing 0/8192 words   0%  0:00"},
+      {1536, 8192, 3999, 80, "writing 1536/8192 words  18%  0:03"},
+      {8191, 8192, 754'000, 80, "writing 8191/8192 words  99%  12:34"},  // never 100% early
+      {2147483648, 4294967295, 0, 0, "writing 2147483648/4294967295 words  50%  0:00"},
+      {1536, 8192, 3999, 20, "writing 1536/8192 w"},  // cut to the width less one
+  };
+  for (const row& r : rows) {
+    EXPECT_STREQ(format_progress("writing", r.done, r.total, milliseconds(r.elapsed_ms), r.columns)
+                     .data(),
+                 r.expected);
+  }
+}
+
+// A program of `words` words (none of them blank), as HEX text with eight words a record.
+std::string program_hex(std::size_t words) {
+  std::string text;
+  for (std::size_t word = 0; word < words; word += 8) {
+    const std::size_t count = std::min<std::size_t>(8, words - word);
+    const auto address = static_cast<unsigned>(word * 2);
+    unsigned sum = static_cast<unsigned>(count * 2) + (address >> 8) + (address & 0xFF);
+    char field[16];
+    std::snprintf(field, sizeof field, ":%02X%04X00", static_cast<unsigned>(count * 2), address);
+    text += field;
+    for (std::size_t i = 0; i < count * 2; ++i) {
+      const unsigned byte = static_cast<unsigned>((word * 2 + i) % 0x3F);
+      sum += byte;
+      std::snprintf(field, sizeof field, "%02X", byte);
+      text += field;
+    }
+    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += field;
+  }
+  return text + ":00000001FF\n";
+}
+
+std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::string> args) {
+  args.insert(args.begin(), sim.path());
+  return args;
+}
+
+// On a terminal the line is drawn at once and erased at the end; standard output stays exactly as
+// it is without a terminal, and without one standard error stays empty.
+TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
+  test::temp_dir dir;
+  const std::string file = dir.file_with("program.hex", program_hex(2048));
+  struct row {
+    std::vector<std::string> args;
+    std::string first_draw;
+  };
+  const row rows[] = {
+      {{"writeprogram", file}, "\rwriting 0/2048 words   0%  0:00"},
+      {{"verifyprogram", file}, "\rverifying 0/2048 words   0%  0:00"},
+      {{"readprogram", "1001"}, "\rreading 0/1001 words   0%  0:00"},
+  };
+  test::simulator sim({"--word-time", "200"});
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.args[0]);
+    const test::run_result piped = test::run_ttyprog(with_port(sim, r.args));
+    const test::terminal_result shown = test::run_on_terminal(with_port(sim, r.args));
+    ASSERT_EQ(piped.exit_code, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(shown.exit_code, 0);
+    EXPECT_EQ(shown.out, piped.out);
+    EXPECT_EQ(shown.terminal.rfind(r.first_draw, 0), 0u) << shown.terminal;
+    EXPECT_EQ(shown.terminal.find('\n'), std::string::npos) << "the line must stay in place";
+    EXPECT_TRUE(test::screen_of(shown.terminal).empty()) << "left on screen: " << shown.terminal;
+  }
+}
+
+std::vector<std::string> dump_lines(std::size_t words) {
+  std::vector<std::string> lines(words / 8, "3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff");
+  if (words % 8 != 0) {
+    std::string last;
+    for (std::size_t i = 0; i < words % 8; ++i) last += i == 0 ? "3fff" : " 3fff";
+    lines.push_back(last);
+  }
+  return lines;
+}
+
+// With standard output on the same terminal, every line the command prints starts on a clean
+// line: what the screen shows at the end is exactly the command's own output.
+TEST(Progress, ErasedBeforeEveryPrintedLine) {
+  test::temp_dir dir;
+  const std::string file = dir.file_with("program.hex", program_hex(1024));
+  struct row {
+    const char* name;
+    std::vector<std::string> sim_options;
+    std::vector<std::string> args;
+    std::vector<std::string> screen;
+  };
+  const std::vector<row> rows = {
+      // Blocks slow enough for the line to be drawn again between the dump's blocks.
+      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"}, dump_lines(1100)},
+      {"refused", {"--refuse", "2"}, {"writeprogram", file}, {"Failed..."}},
+      {"lost", {"--hang-up-after", "600"}, {"writeprogram", file},
+       {"Failed...", "Connection to programmer lost!"}},
+      {"short", {"--short-read", "2"}, {"verifyprogram", file},
+       {"read size error", "verify done. found 512 error(s)."}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    test::simulator sim(r.sim_options);
+    test::terminal_options shared;
+    shared.stdout_on_terminal = true;
+    const test::terminal_result shown = test::run_on_terminal(with_port(sim, r.args), shared);
+    EXPECT_EQ(shown.exit_code, 0);
+    EXPECT_EQ(test::screen_of(shown.terminal), r.screen) << shown.terminal;
+  }
+}
+
+}  // namespace
+}  // namespace ttyprog

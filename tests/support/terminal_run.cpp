@@ -1,0 +1,116 @@
+#include "support/terminal_run.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "support/pty.h"
+
+namespace ttyprog::test {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Reads what is there into `into`; false at end of file or, for a pty master whose slave is
+// closed everywhere, at EIO.
+bool drain(int fd, std::string& into) {
+  char buffer[4096];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
+  return n > 0 || (n < 0 && errno == EINTR);
+}
+
+}  // namespace
+
+terminal_result run_on_terminal(const std::vector<std::string>& args,
+                                const terminal_options& options) {
+  pty_pair terminal;  // raw: the test sees the bytes exactly as written
+  const int slave = ::open(terminal.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) fail("open terminal");
+  int out_pipe[2] = {-1, -1};
+  if (!options.stdout_on_terminal && ::pipe2(out_pipe, O_CLOEXEC) != 0) fail("pipe2");
+  const int null_in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+
+  std::vector<std::string> argv_text{TTYPROG_BIN};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argv_text) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) fail("fork");
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    if (options.group && (::setgroups(0, nullptr) != 0 || ::setgid(*options.group) != 0)) _exit(126);
+    if (options.user && ::setuid(*options.user) != 0) _exit(126);
+    ::dup2(null_in, 0);
+    ::dup2(options.stdout_on_terminal ? slave : out_pipe[1], 1);
+    ::dup2(slave, 2);
+    ::execv(TTYPROG_BIN, argv.data());
+    _exit(127);
+  }
+  ::close(slave);
+  ::close(null_in);
+  if (out_pipe[1] >= 0) ::close(out_pipe[1]);
+
+  terminal_result result;
+  int master = terminal.master();
+  int out = out_pipe[0];
+  const auto deadline = clock::now() + options.timeout;
+  while ((master >= 0 || out >= 0) && clock::now() < deadline) {
+    pollfd fds[2] = {{master, POLLIN, 0}, {out, POLLIN, 0}};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+    const int ready = ::poll(fds, 2, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    if (fds[0].revents != 0 && !drain(master, result.terminal)) master = -1;  // pty_pair closes it
+    if (fds[1].revents != 0 && !drain(out, result.out)) {
+      ::close(out);
+      out = -1;
+    }
+  }
+  if (out >= 0) ::close(out);
+
+  int status = 0;
+  if (clock::now() >= deadline) {
+    ::kill(pid, SIGKILL);
+    result.timed_out = true;
+  }
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return result;
+}
+
+std::vector<std::string> screen_of(const std::string& bytes) {
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (const char c : bytes) {
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else {
+      std::string& line = lines.back();
+      if (column >= line.size()) line.resize(column + 1, ' ');
+      line[column++] = c;
+    }
+  }
+  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+}  // namespace ttyprog::test

@@ -1,0 +1,37 @@
+// Running the built ttyprog the way a person at a terminal does: standard error (and optionally
+// standard output) on a pseudo-terminal, which the test reads from the master side.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ttyprog::test {
+
+struct terminal_options {
+  bool stdout_on_terminal = false;  // otherwise standard output is a pipe of its own
+  std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
+  std::optional<gid_t> group;
+  std::chrono::milliseconds timeout{20'000};
+};
+
+struct terminal_result {
+  int exit_code = -1;
+  bool timed_out = false;
+  std::string out;       // standard output, when it was a pipe
+  std::string terminal;  // every byte written to the terminal (raw: no newline translation)
+};
+
+// Runs ttyprog with argv[0] = TTYPROG_BIN and `args` after it; standard input is /dev/null.
+terminal_result run_on_terminal(const std::vector<std::string>& args,
+                                const terminal_options& options = {});
+
+// What a terminal shows after `bytes`: "\r" goes back to the line's start, "\n" starts a new line
+// (as a terminal that turns it into CR LF), anything else overwrites the character under the
+// cursor. Lines are returned with trailing blanks removed, the empty last line dropped.
+std::vector<std::string> screen_of(const std::string& bytes);
+
+}  // namespace ttyprog::test
