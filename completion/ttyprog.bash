@@ -1,0 +1,42 @@
+# bash completion for ttyprog: ttyprog PORT COMMAND [PARAM]
+#   PORT     serial devices (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*, /dev/serial/by-id/*, /dev/pts/*);
+#            any path when none of them matches what is typed (a simulator's --link, say)
+#   COMMAND  the eight command names
+#   PARAM    file names after writeprogram and verifyprogram; nothing after the others
+
+_ttyprog_ports() {
+  local cur=$1 path
+  for path in /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* /dev/serial/by-id/* /dev/pts/[0-9]*; do
+    [[ -e $path && $path == "$cur"* ]] && printf '%s\n' "$path"
+  done
+}
+
+_ttyprog() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  COMPREPLY=()
+  case $COMP_CWORD in
+    1)
+      local IFS=$'\n'
+      COMPREPLY=($(_ttyprog_ports "$cur"))
+      if [[ ${#COMPREPLY[@]} -eq 0 ]]; then
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+      fi
+      ;;
+    2)
+      COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram writeid
+                               writeconfig readidandconfig' -- "$cur"))
+      ;;
+    3)
+      case ${COMP_WORDS[2]} in
+        writeprogram | verifyprogram)
+          local IFS=$'\n'
+          compopt -o filenames 2>/dev/null
+          COMPREPLY=($(compgen -f -- "$cur"))
+          ;;
+      esac
+      ;;
+  esac
+}
+
+complete -F _ttyprog ttyprog

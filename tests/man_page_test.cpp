@@ -1,0 +1,134 @@
+// The man pages keep up with the code: ttyprog(1) names every command and quotes every message the
+// front end can print, and ttyprog-sim(1) describes every option its --help lists.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/process.h"
+
+namespace ttyprog::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path SOURCE_DIR = TTYPROG_SOURCE_DIR;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string collapse_blanks(const std::string& text) {
+  std::istringstream words(text);
+  std::string word, out;
+  while (words >> word) out += (out.empty() ? "" : " ") + word;
+  return out;
+}
+
+// A page as a reader sees it: font changes and character escapes resolved, lines run together.
+std::string page_text(const fs::path& path) {
+  std::string text = std::regex_replace(read_file(path), std::regex(R"(\\f[BIRP])"), "");
+  text = std::regex_replace(text, std::regex(R"(\\\(dq)"), "\"");
+  text = std::regex_replace(text, std::regex(R"(\\\(bu)"), "");
+  text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+  return collapse_blanks(text);
+}
+
+// The string literals of a source file, escapes resolved; includes and comments are passed over.
+std::vector<std::string> string_literals(const std::string& source) {
+  std::vector<std::string> literals;
+  std::istringstream lines(source);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("#include") != std::string::npos) continue;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line.compare(i, 2, "//") == 0) break;
+      if (line[i] == '\'') {  // a character literal, such as '"'
+        i = line.find('\'', i + (line[i + 1] == '\\' ? 3 : 2));
+        if (i == std::string::npos) break;
+        continue;
+      }
+      if (line[i] != '"') continue;
+      std::string literal;
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+          ++i;
+          literal += line[i] == 'n' ? '\n' : line[i] == 'r' ? '\r' : line[i];
+        } else {
+          literal += line[i];
+        }
+      }
+      literals.push_back(literal);
+    }
+  }
+  return literals;
+}
+
+// A printf format as a pattern: each conversion stands for one word of the page ("\fIport\fR").
+std::regex format_pattern(const std::string& format) {
+  static const std::regex piece(R"(%%|%[-+ #0]*[0-9]*(hh|h|ll|l|z)?[diouxXcs]|[.^$|?*+()\[\]{}\\])");
+  std::string pattern;
+  std::sregex_iterator it(format.begin(), format.end(), piece), end;
+  std::size_t copied = 0;
+  for (; it != end; ++it) {
+    pattern += format.substr(copied, static_cast<std::size_t>(it->position()) - copied);
+    const std::string found = it->str();
+    pattern += found == "%%" ? "%" : found[0] == '%' ? R"(\S+)" : "\\" + found;
+    copied = static_cast<std::size_t>(it->position() + it->length());
+  }
+  return std::regex(pattern + format.substr(copied));
+}
+
+TEST(man_page, ttyprog_page_names_every_command_and_quotes_every_message) {
+  const std::string raw_page = read_file(SOURCE_DIR / "man/ttyprog.1");
+  const std::string page = page_text(SOURCE_DIR / "man/ttyprog.1");
+
+  const std::string table = read_file(SOURCE_DIR / "src/cli/command_table.cpp");
+  const std::regex entry(R"re(\{"([a-z]+)", run_)re");
+  int commands = 0;
+  for (std::sregex_iterator it(table.begin(), table.end(), entry), end; it != end; ++it) {
+    ++commands;
+    const std::string name = (*it)[1];
+    EXPECT_TRUE(std::regex_search(raw_page, std::regex("\n\\.B[IR]? " + name + "[ \n]")))
+        << "no entry for the command " << name;
+  }
+  EXPECT_EQ(commands, 8);
+
+  // A message is a literal with a blank in it or one that ends like a sentence ("Done!").
+  int messages = 0;
+  for (const auto& file : fs::directory_iterator(SOURCE_DIR / "src/cli")) {
+    if (file.path().extension() != ".cpp") continue;
+    for (const std::string& literal : string_literals(read_file(file.path()))) {
+      const std::string text = collapse_blanks(literal);
+      const bool sentence = !text.empty() && std::string_view(".!?").find(text.back()) != std::string_view::npos;
+      if (text.find(' ') == std::string::npos && !sentence) continue;
+      ++messages;
+      EXPECT_TRUE(std::regex_search(page, format_pattern(text)))
+          << file.path().filename() << ": the page does not quote \"" << text << "\"";
+    }
+  }
+  EXPECT_GT(messages, 20);
+}
+
+TEST(man_page, simulator_page_describes_every_option_of_its_help) {
+  const run_result help = run_binary(TTYPROG_SIM_BIN, {"ttyprog-sim", "--help"});
+  ASSERT_EQ(help.exit_code, 0);
+  const std::string page = page_text(SOURCE_DIR / "man/ttyprog-sim.1");
+  const std::regex option(R"(\n {2}(--[a-z-]+))");
+  int options = 0;
+  for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it) {
+    ++options;
+    EXPECT_NE(page.find((*it)[1].str() + " "), std::string::npos) << "no entry for " << (*it)[1];
+  }
+  EXPECT_GT(options, 10);
+}
+
+}  // namespace
+}  // namespace ttyprog::test
