@@ -34,16 +34,26 @@ class serial_port {
       : handle_(handle), bound_(bound) {}
   serial_port(const serial_port&) = delete;
   serial_port& operator=(const serial_port&) = delete;
-  serial_port(serial_port&& other) noexcept;
-  serial_port& operator=(serial_port&& other) noexcept;
-  ~serial_port();
+  serial_port(serial_port&& other) noexcept : handle_(other.handle_), bound_(other.bound_) {
+    other.handle_ = INVALID;
+  }
+  serial_port& operator=(serial_port&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      bound_ = other.bound_;
+      other.handle_ = INVALID;
+    }
+    return *this;
+  }
+  ~serial_port() { close(); }
 
   native_handle native() const noexcept { return handle_; }
   std::chrono::milliseconds bound() const noexcept { return bound_; }
 
  private:
   static constexpr native_handle INVALID = -1;
-  void close() noexcept;
+  void close() noexcept;  // the back end's: releases the device and whatever hold it took
 
   native_handle handle_ = INVALID;
   std::chrono::milliseconds bound_ = LINK_TIMEOUT;

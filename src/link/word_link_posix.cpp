@@ -141,23 +141,6 @@ int queued_bytes(int fd) {
 
 }  // namespace
 
-serial_port::serial_port(serial_port&& other) noexcept
-    : handle_(other.handle_), bound_(other.bound_) {
-  other.handle_ = INVALID;
-}
-
-serial_port& serial_port::operator=(serial_port&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    bound_ = other.bound_;
-    other.handle_ = INVALID;
-  }
-  return *this;
-}
-
-serial_port::~serial_port() { close(); }
-
 void serial_port::close() noexcept {
   if (handle_ == INVALID) return;
   int fd = static_cast<int>(handle_);

@@ -73,23 +73,6 @@ long queued_bytes(HANDLE handle) {
 
 }  // namespace
 
-serial_port::serial_port(serial_port&& other) noexcept
-    : handle_(other.handle_), bound_(other.bound_) {
-  other.handle_ = INVALID;
-}
-
-serial_port& serial_port::operator=(serial_port&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    bound_ = other.bound_;
-    other.handle_ = INVALID;
-  }
-  return *this;
-}
-
-serial_port::~serial_port() { close(); }
-
 void serial_port::close() noexcept {
   if (handle_ == INVALID) return;
   (void)::CloseHandle(reinterpret_cast<HANDLE>(handle_));
