@@ -136,6 +136,31 @@ TEST(WordLinkReceive, LeavesAThirdQueuedByteForTheNextWord) {
   EXPECT_EQ(next.word, 0x5678);
 }
 
+// The wait sleeps until the line reports a whole word (VMIN 2). A device that reports every
+// byte keeps half a word readable; the wait must still take only whole words there.
+TEST(WordLinkReceive, TakesWholeWordsFromADeviceThatWakesForEveryByte) {
+  pty_pair pty;
+  serial_port port = open_pty(pty, LONG_BOUND);
+  termios every_byte{};
+  ASSERT_EQ(tcgetattr(pty.master(), &every_byte), 0);
+  every_byte.c_cc[VMIN] = 0;
+  ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &every_byte), 0);
+
+  write_bytes(pty.master(), {0x12});
+  std::jthread late([&] {
+    std::this_thread::sleep_for(50ms);
+    write_bytes(pty.master(), {0x34, 0x56});
+  });
+  const word_result first = receive_word(port);
+  EXPECT_EQ(first.status, link_status::ok);
+  EXPECT_EQ(first.word, 0x1234);
+  late.join();
+  write_bytes(pty.master(), {0x78});
+  const word_result second = receive_word(port);
+  EXPECT_EQ(second.status, link_status::ok);
+  EXPECT_EQ(second.word, 0x5678);
+}
+
 TEST(WordLinkBound, SilentLineTimesOutAtTheBound) {
   pty_pair pty;
   serial_port port = open_pty(pty);

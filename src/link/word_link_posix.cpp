@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -44,7 +45,10 @@ bool configure_line(int fd) {
   tio.c_iflag |= IGNBRK;
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
-  tio.c_cc[VMIN] = 0;
+  // The descriptor is non-blocking, so VMIN does not hold up any read; but with VTIME 0 the
+  // terminal reports it readable only once VMIN bytes are queued, so a wait for a word sleeps
+  // until both of its bytes are there (see receive_word).
+  tio.c_cc[VMIN] = 2;
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) return false;
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
@@ -131,6 +135,10 @@ short wait_for(int fd, short events, int timeout_ms) {
 }
 
 constexpr short LINE_DOWN = POLLHUP | POLLERR | POLLNVAL;
+
+// Longest sleep of a word wait before it looks at the queue again (a tenth of the bound when
+// that is shorter): how late at most the bound notices a lone first byte.
+constexpr std::chrono::milliseconds LOOK_AGAIN_MAX{100};
 
 // Number of bytes waiting in the input queue, or -1 when it cannot be asked.
 int queued_bytes(int fd) {
@@ -235,13 +243,19 @@ link_status send_word(serial_port& port, unsigned value) {
 
 word_result receive_word(serial_port& port) {
   const int fd = fd_of(port);
-  auto deadline = clock::now() + port.bound();
+  const auto bound = port.bound();
+  const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
+  auto deadline = clock::now() + bound;
   int seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
+  bool woke_readable = false;
   for (;;) {
     int queued = queued_bytes(fd);
     if (queued < 0) return {link_status::lost, 0};
-    if (queued > seen) deadline = clock::now() + port.bound();
+    if (queued > seen) deadline = clock::now() + bound;
     seen = queued;
+    // A device that wakes readers for every byte keeps half a word "readable": look again after
+    // 1 ms instead of spinning.
+    if (woke_readable && queued == 1) pause_one_ms();
 
     if (queued >= 2) {
       std::array<unsigned char, 2> bytes{};
@@ -257,18 +271,14 @@ word_result receive_word(serial_port& port) {
       return {link_status::ok, static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1])};
     }
 
-    if (clock::now() >= deadline) return {link_status::timed_out, 0};
-    if (queued == 0) {
-      // Nothing waiting: sleep until the first byte arrives or the line changes.
-      short revents = wait_for(fd, POLLIN, remaining_ms(deadline));
-      if ((revents & LINE_DOWN) && queued_bytes(fd) < 2) return {link_status::lost, 0};
-    } else {
-      // Half a word waiting: the descriptor stays readable, so look again after 1 ms.
-      pause_one_ms();
-      if ((wait_for(fd, POLLIN, 0) & LINE_DOWN) && queued_bytes(fd) < 2) {
-        return {link_status::lost, 0};
-      }
-    }
+    const auto now = clock::now();
+    if (now >= deadline) return {link_status::timed_out, 0};
+    // Sleep until a whole word is queued (the line's VMIN), the line drops, or it is time to look
+    // whether a first byte has come in meanwhile: the bound counts from the last byte, and the
+    // wake-up for a whole word does not say when its first byte arrived.
+    const short revents = wait_for(fd, POLLIN, remaining_ms(std::min(deadline, now + look_again)));
+    if ((revents & LINE_DOWN) && queued_bytes(fd) < 2) return {link_status::lost, 0};
+    woke_readable = (revents & POLLIN) != 0;
   }
 }
 

@@ -1,0 +1,193 @@
+// ttyprog against the 9600-baud line limit, and its HEX reading against objcopy, as whole
+// processes. Prints Markdown tables; see docs/performance.md for the method.
+//
+//   line_bench TTYPROG TTYPROG_SIM WORK_DIR [RUNS]
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_process.h"
+#include "hex_files.h"
+#include "pace_check.h"
+
+using namespace ttyprog::bench;
+
+namespace {
+
+struct paths {
+  std::string ttyprog, sim, dir;
+};
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::size_t file_size(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
+}
+
+// Bytes on the wire in the trace lines written after `from`: every word line is two bytes.
+std::size_t traced_bytes(const std::string& trace, std::size_t from) {
+  const std::string text = read_file(trace);
+  std::size_t bytes = 0;
+  for (std::size_t at = from; at < text.size();) {
+    if (text[at] == '<' || text[at] == '>') bytes += 2;
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return bytes;
+}
+
+// The first line of the read-out of the program that writeprogram put there.
+std::string first_dump_line() {
+  std::string line;
+  for (std::size_t i = 0; i < 8; ++i) {
+    char word[8];
+    std::snprintf(word, sizeof word, "%04x%c", program_word(i), i == 7 ? '\n' : ' ');
+    line += word;
+  }
+  return line;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+void print_pacing(const pace_report& r) {
+  std::printf("\n### Simulator pacing, seen from a client on its terminal\n\n");
+  std::printf("| check | measured | ideal |\n|---|---|---|\n");
+  std::printf("| read block: mean answer byte spacing | %.1f us | %.1f us |\n",
+              r.read_interval_us, BYTE_TIME_S * 1e6);
+  std::printf("| read block: earliest byte before its line time | %.0f us | <= 0 |\n",
+              r.read_early_us);
+  std::printf("| read block: latest byte after its line time | %.0f us | small |\n",
+              r.read_late_us);
+  std::printf("| read block (4 + 1026 bytes): time / line time | %.4f | 1 |\n", r.read_ratio);
+  std::printf("| write block (1030 + 2 bytes): time / line time | %.4f | 1 |\n", r.write_ratio);
+}
+
+// Full-chip commands against the paced simulator.
+bool line_table(const paths& p, int runs) {
+  const std::string hex = p.dir + "/program.hex";
+  const std::string trace = p.dir + "/trace.txt";
+  const std::string out = p.dir + "/out.txt";
+  write_file(hex, full_program_hex(trailer::end_only));
+  write_file(trace, "");
+  simulator sim(p.sim, {"--pace", "--word-time", "0", "--trace", trace});
+  print_pacing(check_pacing(sim.port()));
+
+  struct command {
+    const char* name;
+    std::string param;
+    std::string expect;  // a piece of the output that shows the run did its work
+  };
+  const std::vector<command> commands{{"writeprogram", hex, "Done."},
+                                      {"verifyprogram", hex, "found 0 error(s)."},
+                                      {"readprogram", "8192", first_dump_line()}};
+  std::printf("\n### Full-chip commands through the paced line (%d runs each)\n\n", runs);
+  std::printf("| command | run | bytes | line time s | wall s | wall / line | CPU %% of wall | "
+              "peak RSS KiB |\n|---|---|---|---|---|---|---|---|\n");
+  bool all_ok = true;
+  for (const command& c : commands) {
+    std::vector<double> ratios, shares;
+    long rss = 0;
+    for (int run = 1; run <= runs; ++run) {
+      const std::size_t before = file_size(trace);
+      const process_run r = run_process({p.ttyprog, sim.port(), c.name, c.param}, out);
+      const std::size_t bytes = traced_bytes(trace, before);
+      const bool ok = r.exit_code == 0 && read_file(out).find(c.expect) != std::string::npos;
+      all_ok = all_ok && ok;
+      const double line = static_cast<double>(bytes) * BYTE_TIME_S;
+      const double share = 100.0 * (r.user_s + r.sys_s) / r.wall_s;
+      ratios.push_back(r.wall_s / line);
+      shares.push_back(share);
+      rss = std::max(rss, r.max_rss_kib);
+      std::printf("| %s | %d%s | %zu | %.3f | %.3f | %.4f | %.3f | %ld |\n", c.name, run,
+                  ok ? "" : " FAILED", bytes, line, r.wall_s, r.wall_s / line, share,
+                  r.max_rss_kib);
+    }
+    std::printf("| **%s median** | | | | | **%.4f** | **%.3f** | **%ld** (max) |\n", c.name,
+                median(ratios), median(shares), rss);
+  }
+  return all_ok;
+}
+
+// The tool's whole process reading a HEX file, against objcopy converting the same file.
+bool loader_table(const paths& p, int runs) {
+  const std::string out = p.dir + "/out.txt";
+  simulator sim(p.sim, {});  // unpaced: the tool opens the port, reads the file, refuses it
+  struct file {
+    const char* label;
+    std::string path;
+  };
+  const std::vector<file> files{{"8192-word program", p.dir + "/program-refused.hex"},
+                                {"32 MiB of data", p.dir + "/large-refused.hex"}};
+  write_file(files[0].path, full_program_hex(trailer::refused_by_tool));
+  write_file(files[1].path, large_hex(std::size_t{32} << 20, trailer::refused_by_tool));
+
+  std::printf("\n### Reading a HEX file, whole process against whole process (median of %d)\n\n",
+              runs);
+  std::printf("| file | size KiB | program | wall ms | MB/s | CPU ms | peak RSS KiB |\n"
+              "|---|---|---|---|---|---|---|\n");
+  bool all_ok = true;
+  for (const file& f : files) {
+    const double size = static_cast<double>(file_size(f.path));
+    struct contender {
+      const char* name;
+      std::vector<std::string> argv;
+      const char* expect;
+    };
+    const std::vector<contender> contenders{
+        {"ttyprog writeprogram", {p.ttyprog, sim.port(), "writeprogram", f.path},
+         "invalid hex file!"},
+        {"objcopy -I ihex -O binary",
+         {"/usr/bin/objcopy", "-I", "ihex", "-O", "binary", f.path, p.dir + "/out.bin"}, ""}};
+    for (const contender& c : contenders) {
+      std::vector<double> walls, cpus;
+      long rss = 0;
+      for (int run = 0; run < runs; ++run) {
+        const process_run r = run_process(c.argv, out);
+        all_ok = all_ok && r.exit_code == 0 && read_file(out).find(c.expect) != std::string::npos;
+        walls.push_back(r.wall_s);
+        cpus.push_back(r.user_s + r.sys_s);
+        rss = std::max(rss, r.max_rss_kib);
+      }
+      const double wall = median(walls);
+      std::printf("| %s | %.0f | %s | %.2f | %.0f | %.2f | %ld |\n", f.label, size / 1024, c.name,
+                  wall * 1e3, size / wall / 1e6, median(cpus) * 1e3, rss);
+    }
+  }
+  return all_ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "Usage: %s TTYPROG TTYPROG_SIM WORK_DIR [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const paths p{argv[1], argv[2], argv[3]};
+  const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+  try {
+    const bool line_ok = line_table(p, runs);
+    const bool loader_ok = loader_table(p, std::max(runs, 5));
+    if (!line_ok || !loader_ok) {
+      std::fprintf(stderr, "line_bench: a run did not give the expected result\n");
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "line_bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Builds the benchmarks in their own build directory, runs them and prints the tables of
+# docs/performance.md.
+#
+#   bench/run.sh [RUNS]        RUNS: timed runs per command (default 5); takes about RUNS minutes
+#
+# Needs, beyond the normal build (g++, CMake, Ninja): Google Benchmark (Debian/Ubuntu package
+# libbenchmark-dev) and objcopy (binutils). The build goes to build-bench/ next to the sources, or
+# to $TTYPROG_BENCH_DIR; scratch files go to a temporary directory that is removed afterwards.
+set -eu
+
+runs=${1:-5}
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${TTYPROG_BENCH_DIR:-$source_dir/build-bench}
+
+for tool in cmake ninja objcopy; do
+  command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is needed" >&2; exit 1; }
+done
+
+cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTTYPROG_TESTS=OFF -DTTYPROG_FUZZ=OFF -DTTYPROG_BENCH=ON >/dev/null
+cmake --build "$build_dir" -j2 --target ttyprog ttyprog-sim line_bench loader_bench >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT INT TERM
+
+echo "## ttyprog performance, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo
+echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) CPUs;" \
+  "Linux $(uname -r); $(g++ --version | head -n1)."
+echo "Load before: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)."
+
+"$build_dir/bin/line_bench" "$build_dir/bin/ttyprog" "$build_dir/bin/ttyprog-sim" "$work" "$runs"
+
+echo
+echo "### HEX loader on text in memory (Google Benchmark, median of 5 repetitions)"
+echo
+echo '```'
+"$build_dir/bin/loader_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_min_time=0.5 2>/dev/null | grep -E '^(Benchmark|BM_.*_median)'
+echo '```'
+echo
+echo "Load after: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)."
