@@ -129,7 +129,8 @@ std::vector<std::string> read_pieces(std::string input) {
   const file_ptr stream = memory_stream(input);
   std::vector<std::string> pieces;
   std::array<char, HEX_LINE_MAX> buffer{};
-  while (const std::size_t n = read_text_line(stream.get(), buffer)) {
+  text_line_reader reader(stream.get());
+  while (const std::size_t n = reader.read(buffer)) {
     pieces.emplace_back(buffer.data(), n);
     EXPECT_EQ(buffer[n], '\0');
   }

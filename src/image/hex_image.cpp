@@ -8,18 +8,18 @@
 namespace ttyprog {
 namespace {
 
-std::uint8_t hex_digit(char c) {
-  if (c >= '0' && c <= '9') {
-    return static_cast<std::uint8_t>(c - '0');
+// The value of every character as a hexadecimal digit; anything that is not a digit decodes as 0
+// and is judged later by the length and checksum tests.
+constexpr std::array<std::uint8_t, 256> HEX_DIGIT_VALUES = [] {
+  std::array<std::uint8_t, 256> values{};
+  for (std::uint8_t v = 0; v < 16; ++v) {
+    values[static_cast<unsigned char>("0123456789ABCDEF"[v])] = v;
+    values[static_cast<unsigned char>("0123456789abcdef"[v])] = v;
   }
-  if (c >= 'A' && c <= 'F') {
-    return static_cast<std::uint8_t>(c - 'A' + 10);
-  }
-  if (c >= 'a' && c <= 'f') {
-    return static_cast<std::uint8_t>(c - 'a' + 10);
-  }
-  return 0;  // anything else decodes as 0 and is judged later by the length and checksum tests
-}
+  return values;
+}();
+
+std::uint8_t hex_digit(char c) { return HEX_DIGIT_VALUES[static_cast<unsigned char>(c)]; }
 
 constexpr std::size_t RECORD_FIXED_CHARS = 10;  // count, address, type and checksum pairs
 constexpr std::size_t RECORD_MIN_CHARS = 8;
@@ -65,9 +65,11 @@ int load_hex_image(program_image& image, std::FILE* stream) {
   std::array<char, HEX_LINE_MAX> line{};
   std::array<std::uint8_t, HEX_RECORD_BYTES> data{};
 
-  while (read_text_line(stream, line) != 0) {
-    if (char* newline = std::strchr(line.data(), '\n'); newline != nullptr) {
-      *newline = '\0';
+  text_line_reader reader(stream);
+  while (const std::size_t length = reader.read(line)) {
+    // A piece holds a newline only as its last character.
+    if (line[length - 1] == '\n') {
+      line[length - 1] = '\0';
     }
     if (line[0] != ':') {
       continue;  // empty lines, comments and the tail pieces of over-long lines
