@@ -7,11 +7,11 @@
 
 namespace ttyprog {
 
-// Opens `path` for reading as text; nullptr when it cannot be opened. A named pipe is read like
-// standard input, but only once a writer has come: the open does not wait for one, and when no
-// writer has sent a byte or closed the pipe within `writer_wait`, the pipe counts as a file that
-// cannot be opened. (A plain open would block until a writer appears, possibly forever, with
-// the port held.)
+// Opens `path` for reading as text; nullptr when it cannot be opened or is a directory. A named
+// pipe is read like standard input, but only once a writer has come: the open does not wait for
+// one, and when no writer has sent a byte or closed the pipe within `writer_wait`, the pipe counts
+// as a file that cannot be opened. (A plain open would block until a writer appears, possibly
+// forever, with the port held.)
 std::FILE* open_hex_file(const char* path, std::chrono::milliseconds writer_wait);
 
 }  // namespace ttyprog

@@ -32,7 +32,8 @@ std::FILE* open_hex_file(const char* path, std::chrono::milliseconds writer_wait
   int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info{};
-  const bool usable = ::fstat(fd, &info) == 0 &&
+  // A directory opens here but cannot be read as text: it is no file to load, as on Windows.
+  const bool usable = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode) &&
                       (!S_ISFIFO(info.st_mode) || writer_came(fd, writer_wait));
   const int flags = ::fcntl(fd, F_GETFL);
   // From here on reads wait for the writer, as they do on standard input.
