@@ -111,11 +111,16 @@ bool take_exclusive(int fd) {
   return true;
 }
 
-void pause_one_ms() {
-  timespec pause{0, 1'000'000};
+// One byte on the line: 10 bit times (start, 8 data, stop) at 9600 baud.
+constexpr std::chrono::nanoseconds BYTE_TIME{10 * 1'000'000'000LL / 9600};
+
+void pause_for(std::chrono::nanoseconds length) {
+  timespec pause{0, static_cast<long>(length.count())};
   while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
+
+void pause_one_ms() { pause_for(std::chrono::milliseconds{1}); }
 
 int remaining_ms(clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
@@ -248,6 +253,7 @@ word_result receive_word(serial_port& port) {
   auto deadline = clock::now() + bound;
   int seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
   bool woke_readable = false;
+  bool waited_line_time = false;
   for (;;) {
     int queued = queued_bytes(fd);
     if (queued < 0) return {link_status::lost, 0};
@@ -271,6 +277,13 @@ word_result receive_word(serial_port& port) {
       return {link_status::ok, static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1])};
     }
 
+    if (!waited_line_time) {
+      // The bytes still missing cannot all be here sooner than the line takes to carry them:
+      // sleeping that long first spares a wake-up for the first byte of the word.
+      waited_line_time = true;
+      pause_for(BYTE_TIME * (2 - queued));
+      continue;
+    }
     const auto now = clock::now();
     if (now >= deadline) return {link_status::timed_out, 0};
     // Sleep until a whole word is queued (the line's VMIN), the line drops, or it is time to look
