@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct hex_case {
   std::string (*make)(const test::temp_dir& dir);  // returns the HEX path
   std::string out;                                 // for writeprogram
 };
+
+void PrintTo(const hex_case& c, std::ostream* out) { *out << c.name; }
 
 std::string fifo_without_writer(const test::temp_dir& dir) {
   const std::string path = (dir / "fifo").string();
@@ -111,6 +114,8 @@ struct port_case {
   const char* name;
   std::string (*make)(const test::temp_dir& dir);
 };
+
+void PrintTo(const port_case& c, std::ostream* out) { *out << c.name; }
 
 const port_case PORT_CASES[] = {
     {"directory", [](const test::temp_dir& dir) { return dir.path().string(); }},

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ struct hang_up_case {
   std::vector<step> steps;  // the last one hangs up
   std::string out;
 };
+
+void PrintTo(const hang_up_case& c, std::ostream* out) { *out << c.name; }
 
 class ProgrammerHangsUp : public ::testing::TestWithParam<hang_up_case> {};
 

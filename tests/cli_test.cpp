@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ struct exchange_case {
   std::string out;                // exact standard output
   std::string wire;               // exact words the tool sent
 };
+
+void PrintTo(const exchange_case& c, std::ostream* out) { *out << c.name; }
 
 class Exchange : public ::testing::TestWithParam<exchange_case> {};
 
@@ -125,6 +128,8 @@ struct rejected_case {
   const char* command;
   std::string param;
 };
+
+void PrintTo(const rejected_case& c, std::ostream* out) { *out << c.name; }
 
 class RejectedParameter : public ::testing::TestWithParam<rejected_case> {};
 

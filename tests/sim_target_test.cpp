@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,8 @@ struct bad_request {
   words request;
   words answer;
 };
+
+void PrintTo(const bad_request& c, std::ostream* out) { *out << c.name; }
 
 class SimTargetBadRequest : public ::testing::TestWithParam<bad_request> {};
 
