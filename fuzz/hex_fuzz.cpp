@@ -1,5 +1,7 @@
-// Fuzz entry for the HEX record decoder and the loader. The input is fed whole to the loader as a
-// stream, and once more, cut at its first zero byte, to the record decoder. Any broken invariant
+// Fuzz entry for the HEX record decoder, the line reader and the loader. The input is fed whole to
+// the loader as a stream; the line reader's pieces are compared with those of a plain
+// character-at-a-time reading of the same text; and the input, cut at its first zero byte, goes to
+// the record decoder. Any broken invariant
 // aborts, so both libFuzzer and the replay driver report it.
 #include <array>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "image/hex_image.h"
+#include "image/text_line.h"
 
 namespace {
 
@@ -46,6 +49,44 @@ void check_load(std::vector<char>& text, std::size_t size) {
   }
 }
 
+// The pieces a text-mode fgets into a HEX_LINE_MAX buffer hands out, one character at a time: a
+// CR directly before LF is part of the line end and takes no room; at most HEX_LINE_MAX - 1
+// characters a piece, ending after a newline.
+std::vector<std::vector<char>> reference_pieces(const std::vector<char>& text, std::size_t size) {
+  std::vector<std::vector<char>> pieces;
+  std::vector<char> piece;
+  for (std::size_t i = 0; i < size; ++i) {
+    char c = text[i];
+    if (c == '\r' && i + 1 < size && text[i + 1] == '\n') {
+      c = '\n';
+      ++i;
+    }
+    piece.push_back(c);
+    if (c == '\n' || piece.size() == ttyprog::HEX_LINE_MAX - 1) {
+      pieces.push_back(piece);
+      piece.clear();
+    }
+  }
+  if (!piece.empty()) pieces.push_back(piece);
+  return pieces;
+}
+
+void check_pieces(std::vector<char>& text, std::size_t size) {
+  std::FILE* stream = fmemopen(text.data(), size, "r");
+  if (stream == nullptr) {
+    return;
+  }
+  std::vector<std::vector<char>> pieces;
+  std::array<char, ttyprog::HEX_LINE_MAX> buffer{};
+  ttyprog::text_line_reader reader(stream);
+  while (const std::size_t n = reader.read(buffer)) {
+    require(buffer[n] == '\0');
+    pieces.emplace_back(buffer.data(), buffer.data() + n);
+  }
+  std::fclose(stream);
+  require(pieces == reference_pieces(text, size));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -54,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::memcpy(text.data(), bytes, size);
   }
   check_load(text, size);
+  check_pieces(text, size);
   check_record(text);
   return 0;
 }
