@@ -125,7 +125,7 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
     case open_failure::none:
     case open_failure::other:
       if (facts.system_error != 0) {
-        out.add("The system reported: %s.", std::strerror(facts.system_error));
+        out.add("The system reported: %s.", system_error_text(facts.system_error).c_str());
       } else {
         out.add("The system gave no reason.");
       }

@@ -64,4 +64,8 @@ struct device_access {
 // Who may use the device at `device_path` and how this user stands with its group.
 device_access examine_device_access(const char* device_path);
 
+// The system's own words for the error code an open reported (open_result::system_error), without
+// a final period; empty when it has none.
+fixed_text<160> system_error_text(int code);
+
 }  // namespace ttyprog

@@ -193,4 +193,10 @@ device_access examine_device_access(const char* device_path) {
   return access;
 }
 
+fixed_text<160> system_error_text(int code) {
+  fixed_text<160> text;
+  std::snprintf(text.chars.data(), text.chars.size(), "%s", std::strerror(code));
+  return text;
+}
+
 }  // namespace ttyprog

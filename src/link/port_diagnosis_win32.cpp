@@ -3,6 +3,13 @@
 // tool says only what the failed open itself told.
 #include "link/port_diagnosis.h"
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstring>
+
 namespace ttyprog {
 
 const char* const SERIAL_BY_ID_DIR = nullptr;
@@ -12,5 +19,17 @@ serial_device_list list_serial_devices(const char*) { return {}; }
 holder_list find_device_holders(const char*) { return {}; }
 
 device_access examine_device_access(const char*) { return {}; }
+
+fixed_text<160> system_error_text(int code) {
+  fixed_text<160> text;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+      0, text.chars.data(), static_cast<DWORD>(text.chars.size()), nullptr);
+  // The system's text ends in a period and a line end; the caller adds its own.
+  std::size_t end = length < text.chars.size() ? length : 0;
+  while (end > 0 && std::strchr(" .\r\n", text.chars[end - 1]) != nullptr) --end;
+  text.chars[end] = '\0';
+  return text;
+}
 
 }  // namespace ttyprog
