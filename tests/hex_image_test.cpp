@@ -166,6 +166,35 @@ TEST(ReadTextLine, LineEndsAndPieceBoundaries) {
   }
 }
 
+// The reader takes the stream in 16 KiB chunks: a CR LF split between two chunks is still one
+// line end, and a lone CR as the last byte of a chunk still stays in the line.
+TEST(ReadTextLine, LineEndsAcrossTheReadersChunks) {
+  constexpr std::size_t CHUNK = 16384;
+  std::string lines;
+  std::vector<std::string> line_pieces;
+  while (lines.size() + 100 <= CHUNK - 1) {
+    lines += std::string(99, 'x') + "\n";
+    line_pieces.push_back(std::string(99, 'x') + "\n");
+  }
+  const std::string tail(CHUNK - 1 - lines.size(), 'y');  // the CR is the chunk's last byte
+  struct chunk_case {
+    const char* name;
+    std::string after_cr;
+    std::vector<std::string> last_pieces;
+  };
+  const chunk_case cases[] = {
+      {"crlf split", "\nz\n", {tail + "\n", "z\n"}},
+      {"lone cr at the end of a chunk", "q\n", {tail + "\rq\n"}},
+      {"cr at the end of the stream", "", {tail + "\r"}},
+  };
+  for (const chunk_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> expected = line_pieces;
+    expected.insert(expected.end(), c.last_pieces.begin(), c.last_pieces.end());
+    EXPECT_EQ(read_pieces(lines + tail + "\r" + c.after_cr), expected);
+  }
+}
+
 struct load_case {
   const char* name;
   std::string text;
