@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "wire.h"
+
 namespace ttyprog::bench {
 
-// 10 bit times (start, 8 data, stop) at 9600 baud, in seconds.
-inline constexpr double BYTE_TIME_S = 10.0 / 9600.0;
+// One byte's line time, in seconds.
+inline constexpr double BYTE_TIME_S = std::chrono::duration<double>(BYTE_TIME).count();
 
 struct pace_report {
   // A read of one 512-word block: 4 request bytes out, 1026 answer bytes back.

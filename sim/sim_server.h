@@ -20,9 +20,6 @@
 
 namespace ttyprog::sim {
 
-// 10 bit times (start, 8 data, stop) at 9600 baud.
-inline constexpr std::chrono::nanoseconds BYTE_TIME{1'041'667};
-
 struct line_timing {
   bool pace = false;
   std::chrono::microseconds word_time{0};    // per word written into the target

@@ -30,7 +30,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/protocol.h"
+#include "wire.h"
 
 namespace ttyprog::sim {
 

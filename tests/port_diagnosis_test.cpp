@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "link/port_diagnosis.h"
+#include "platform/port_diagnosis.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
 

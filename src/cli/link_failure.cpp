@@ -16,6 +16,10 @@ void report_link_failure(link_status status) {
       std::fflush(stdout);
       std::fputs("Connection to programmer lost!\n", stderr);
       return;
+    case link_status::unexpected:
+      std::fflush(stdout);
+      std::fputs("Unexpected data from programmer!\n", stderr);
+      return;
   }
 }
 

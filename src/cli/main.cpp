@@ -13,7 +13,7 @@
 #include "cli/commands.h"
 #include "cli/param_parse.h"
 #include "cli/port_error.h"
-#include "link/console.h"
+#include "platform/console.h"
 #include "link/word_link.h"
 
 int main(int argc, char** argv) {

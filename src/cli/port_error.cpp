@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/console.h"
+#include "platform/console.h"
 
 namespace ttyprog {
 
@@ -100,6 +100,8 @@ port_failure_facts gather_port_failure_facts(const char* port_name, const open_r
       break;
     case open_failure::none:
     case open_failure::not_a_terminal:
+    case open_failure::own_terminal:
+    case open_failure::refused_setting:
     case open_failure::other:
       break;
   }
@@ -121,6 +123,14 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
       break;
     case open_failure::not_a_terminal:
       out.add("Not a terminal device: %s cannot be a serial port.", port_name);
+      break;
+    case open_failure::own_terminal:
+      out.add("%s is this session's own terminal, not a programmer's line.", port_name);
+      break;
+    case open_failure::refused_setting:
+      out.add("The device refused the line setting (9600 baud, 8N1, no flow control)%s%s.",
+              facts.system_error != 0 ? ": " : "",
+              facts.system_error != 0 ? system_error_text(facts.system_error).c_str() : "");
       break;
     case open_failure::none:
     case open_failure::other:

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "link/port_diagnosis.h"
+#include "platform/port_diagnosis.h"
 #include "link/word_link.h"
 
 namespace ttyprog {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/console.h"
+#include "platform/console.h"
 
 namespace ttyprog {
 

@@ -9,7 +9,7 @@
 #include "cli/link_failure.h"
 #include "cli/progress.h"
 #include "image/hex_image.h"
-#include "link/input_file.h"
+#include "platform/input_file.h"
 #include "link/protocol.h"
 
 namespace ttyprog {

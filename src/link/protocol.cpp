@@ -1,11 +1,19 @@
 // The programmer exchanges: each sends its whole request, then takes the answer.
 #include "link/protocol.h"
 
+#include <array>
 #include <initializer_list>
 
 namespace ttyprog {
 
 namespace {
+
+// Every request starts on a quiet line: bytes already waiting answer nothing this run asked (the
+// rest of an interrupted run's answer, a surplus status word), and taking them as the answer to
+// the new request would report what the target does not hold.
+link_status start_request(serial_port& port) {
+  return input_pending(port) ? link_status::unexpected : link_status::ok;
+}
 
 link_status send_words(serial_port& port, std::initializer_list<unsigned> words) {
   for (unsigned word : words) {
@@ -21,6 +29,7 @@ prog_reply await_status(serial_port& port) {
 
 // A request of a few words answered by one status word.
 prog_reply status_exchange(serial_port& port, std::initializer_list<unsigned> request) {
+  if (link_status status = start_request(port); status != link_status::ok) return {status, 0};
   if (link_status status = send_words(port, request); status != link_status::ok) return {status, 0};
   return await_status(port);
 }
@@ -32,6 +41,7 @@ prog_reply prog_erase(serial_port& port) { return status_exchange(port, {CMD_ERA
 prog_reply prog_erase_all(serial_port& port) { return status_exchange(port, {CMD_ERASE_ALL}); }
 
 prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words) {
+  if (link_status status = start_request(port); status != link_status::ok) return {status, 0};
   if (link_status status = send_words(port, {CMD_WRITE_PROGRAM, static_cast<unsigned>(words.size())});
       status != link_status::ok) {
     return {status, 0};
@@ -52,6 +62,7 @@ prog_reply prog_write_config(serial_port& port, std::uint32_t value) {
 }
 
 block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer) {
+  if (link_status status = start_request(port); status != link_status::ok) return {status, 0};
   if (link_status status = send_words(port, {CMD_READ_PROGRAM, static_cast<unsigned>(n)});
       status != link_status::ok) {
     return {status, 0};
@@ -68,6 +79,7 @@ block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer
 }
 
 id_read prog_read_ids(serial_port& port) {
+  if (link_status status = start_request(port); status != link_status::ok) return {status};
   if (link_status status = send_word(port, CMD_READ_ID_CONFIG); status != link_status::ok) {
     return {status};
   }

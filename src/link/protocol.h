@@ -9,19 +9,10 @@
 #include <span>
 
 #include "link/word_link.h"
+#include "wire.h"
 
 namespace ttyprog {
 
-inline constexpr std::uint16_t CMD_ERASE = 0x8000;
-inline constexpr std::uint16_t CMD_ERASE_ALL = 0x8001;
-inline constexpr std::uint16_t CMD_WRITE_PROGRAM = 0x8010;
-inline constexpr std::uint16_t CMD_WRITE_ID = 0x8011;
-inline constexpr std::uint16_t CMD_WRITE_CONFIG = 0x8012;
-inline constexpr std::uint16_t CMD_READ_PROGRAM = 0x8020;
-inline constexpr std::uint16_t CMD_READ_ID_CONFIG = 0x8021;
-inline constexpr std::uint16_t REPLY_OK = 0xC000;
-inline constexpr std::uint16_t END_OF_BLOCK = 0xFFFF;
-inline constexpr std::size_t BLOCK_WORDS = 512;
 
 // The outcome of an exchange answered by one status word.
 struct prog_reply {

@@ -1,16 +1,34 @@
 // The serial word link: one port to the programmer, moving single 16-bit words.
 //
-// A word travels as two bytes, high byte first. The port is opened exclusively and put into the
-// one fixed line setting the programmer expects (9600 baud, 8 data bits, no parity, 1 stop bit,
-// raw binary, no flow control, DTR and RTS off). Every wait is bounded: a programmer that falls
-// silent or goes away ends the exchange with a status instead of hanging the run.
+// A word travels as two bytes, high byte first (wire.h). Two back ends keep the same contract:
+// word_link_posix.cpp (a terminal device driven with termios) and word_link_win32.cpp (a
+// communications device driven with the Win32 serial API). CMake compiles the one that fits.
 //
-// Only the platform back end (word_link_posix.cpp) knows what a port is made of.
+// The contract both back ends keep:
+//   - Exclusive use. A port that another program holds is refused (open_failure::busy), and while
+//     this run holds the port no other program can open it.
+//   - The line setting. 9600 baud, 8 data bits, no parity, 1 stop bit, raw binary, no flow control,
+//     DTR and RTS off. A device that refuses the setting is refused as a whole: the run never talks
+//     through a line whose speed or framing is unknown.
+//   - Stale input. Whatever was queued before the open is discarded, and the open returns only once
+//     the line has been quiet for QUIET_TIME (at most the bound), so that the first request is not
+//     answered by the rest of an earlier run's answer. Later, input_pending() tells the protocol
+//     whether bytes arrived that answer nothing.
+//   - Bounded waits. A word awaited for the bound without a new byte, or a send that makes no
+//     progress for as long, ends as timed_out; a hang-up, an unplugged device or an I/O error as
+//     lost. Nothing waits forever.
+//   - Stop requests. While a port is open, the first stop request (SIGINT, SIGTERM, SIGHUP; Ctrl-C,
+//     Ctrl-Break or closing the console on Windows) is only noted: stop_request() says so, and the
+//     command stops at its next exchange boundary, so the programmer is never left inside a block.
+//     A second request ends the process at once. Every other signal whose default action ends the
+//     process first gives the port's exclusive mode back (a pseudo-terminal would keep it).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
+
+#include "wire.h"
 
 namespace ttyprog {
 
@@ -20,18 +38,16 @@ inline constexpr std::chrono::milliseconds LINK_TIMEOUT{10'000};
 
 enum class link_status {
   ok,
-  timed_out,  // nothing moved within the bound
-  lost,       // hang-up, end of file or an I/O error on the line
+  timed_out,   // nothing moved within the bound
+  lost,        // hang-up, end of file or an I/O error on the line
+  unexpected,  // bytes were waiting before a request: they answer nothing this run asked
 };
 
-// An open serial port. Move-only; closing happens when the last owner goes away.
+// An open serial port. Move-only; closing happens when the last owner goes away. What the port
+// is made of is known only to the back end (port_backend).
 class serial_port {
  public:
-  using native_handle = std::intptr_t;
-
   serial_port() = default;
-  serial_port(native_handle handle, std::chrono::milliseconds bound) noexcept
-      : handle_(handle), bound_(bound) {}
   serial_port(const serial_port&) = delete;
   serial_port& operator=(const serial_port&) = delete;
   serial_port(serial_port&& other) noexcept : handle_(other.handle_), bound_(other.bound_) {
@@ -48,11 +64,15 @@ class serial_port {
   }
   ~serial_port() { close(); }
 
-  native_handle native() const noexcept { return handle_; }
   std::chrono::milliseconds bound() const noexcept { return bound_; }
 
  private:
+  friend struct port_backend;  // defined by the back end only
+  using native_handle = std::intptr_t;
   static constexpr native_handle INVALID = -1;
+
+  serial_port(native_handle handle, std::chrono::milliseconds bound) noexcept
+      : handle_(handle), bound_(bound) {}
   void close() noexcept;  // the back end's: releases the device and whatever hold it took
 
   native_handle handle_ = INVALID;
@@ -71,6 +91,8 @@ enum class open_failure {
   permission_denied,  // the device exists but this user may not open it
   busy,               // another program holds the device
   not_a_terminal,     // the path exists but is not a serial (terminal) device
+  own_terminal,       // the device is this session's own terminal, not a programmer's line
+  refused_setting,    // the device would not take the line setting
   other,              // anything else the system reported; see system_error
 };
 
@@ -80,8 +102,12 @@ struct open_result {
   int system_error = 0;  // the platform's error code of the failing call, 0 when there was none
 };
 
-// Opens the device at `name` exactly as given and configures the line. Fails for a path that does
-// not exist, is not a terminal device, or is already held by another program.
+// How long the line must stay silent after the open before the first request.
+inline constexpr std::chrono::nanoseconds QUIET_TIME = 20 * BYTE_TIME;
+
+// Opens the device at `name` exactly as given, configures the line and lets it settle (see the
+// contract above). Fails for a path that does not exist, is not a terminal device, is this
+// session's own terminal, refuses the line setting, or is held by another program.
 open_result open_port(const char* name, std::chrono::milliseconds bound = LINK_TIMEOUT);
 
 // Sends the low 16 bits of `value`, high byte first; returns once both bytes are handed over.
@@ -90,5 +116,16 @@ link_status send_word(serial_port& port, unsigned value);
 // Waits until both bytes of a word are queued and takes exactly those two; a further byte stays
 // queued for the next call.
 word_result receive_word(serial_port& port);
+
+// True when bytes are waiting in the input queue (or the queue cannot be asked).
+bool input_pending(serial_port& port);
+
+// The first stop request noted while a port was open: its signal number (on Windows the console
+// event's), 0 when there was none.
+int stop_request() noexcept;
+
+// Ends the process the way the noted stop request would have ended it (a shell sees 128 + the
+// signal number). Call after the port is closed.
+[[noreturn]] void end_by_stop_request(int request);
 
 }  // namespace ttyprog

@@ -4,6 +4,8 @@
 // or vanished programmer can never hold the run.
 #include "link/word_link.h"
 
+#include "link/deadline.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -16,15 +18,22 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 
 namespace ttyprog {
+
+// What a port is made of here: a descriptor.
+struct port_backend {
+  static serial_port adopt(int fd, std::chrono::milliseconds bound) { return serial_port(fd, bound); }
+  static int fd(const serial_port& port) { return static_cast<int>(port.handle_); }
+};
 
 namespace {
 
 using clock = std::chrono::steady_clock;
 
-int fd_of(const serial_port& port) { return static_cast<int>(port.native()); }
+int fd_of(const serial_port& port) { return port_backend::fd(port); }
 
 // Whatever arrived before the line had its settings, or was left over by an earlier run, is not
 // an answer to anything this run asks. Bytes still on their way into the input queue are caught
@@ -62,39 +71,67 @@ void clear_modem_lines(int fd) {
   (void)::ioctl(fd, TIOCMBIC, &lines);
 }
 
-// The exclusive mode of a pseudo-terminal outlives the descriptor that set it: a run ended by a
-// signal would leave the device refusing every later open. So while a port is held, the usual
-// stop signals first give the mode back, then end the process as they would have.
-constexpr std::array<int, 4> STOP_SIGNALS{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-volatile std::sig_atomic_t exclusive_fd = -1;
+// Signals while a port is held. The exclusive mode of a pseudo-terminal outlives the descriptor
+// that set it, so a run ended by a signal would leave the device refusing every later open: every
+// signal whose default action ends the process first gives the mode back. The stop signals are
+// only noted the first time (the command stops at its next exchange boundary); the second one
+// ends the process at once.
+constexpr std::array<int, 3> STOP_SIGNALS{SIGINT, SIGTERM, SIGHUP};
+constexpr std::array<int, 18> FATAL_SIGNALS{SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM, SIGVTALRM, SIGPROF,
+                                            SIGXCPU, SIGXFSZ, SIGPOLL,  SIGPWR,  SIGSYS,    SIGTRAP,
+                                            SIGABRT, SIGBUS,  SIGFPE,   SIGILL,  SIGSEGV,   SIGSTKFLT};
+volatile std::sig_atomic_t exclusive_fd = -1;  // the port whose exclusive mode a signal gives back
+volatile std::sig_atomic_t guarded_fd = -1;    // the port the signals are guarded for
+volatile std::sig_atomic_t noted_stop = 0;
 
-extern "C" void release_and_stop(int signal_number) {
+bool is_stop_signal(int signal_number) {
+  return std::find(STOP_SIGNALS.begin(), STOP_SIGNALS.end(), signal_number) != STOP_SIGNALS.end();
+}
+
+extern "C" void on_signal(int signal_number) {
+  if (is_stop_signal(signal_number) && noted_stop == 0) {
+    noted_stop = signal_number;
+    return;
+  }
   if (exclusive_fd >= 0) (void)::ioctl(static_cast<int>(exclusive_fd), TIOCNXCL);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
 
-void guard_exclusive_mode(int fd) {
-  exclusive_fd = fd;
-  for (int signal_number : STOP_SIGNALS) {
-    struct sigaction current{};
-    // A signal the caller ignores or handles itself is left to the caller.
-    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-    struct sigaction guard{};
-    guard.sa_handler = release_and_stop;
-    sigemptyset(&guard.sa_mask);
-    (void)::sigaction(signal_number, &guard, nullptr);
-  }
+// Calls `apply` with every guarded signal number: the stop signals, the fatal ones and the
+// real-time signals (they end the process too).
+template <typename F>
+void for_each_guarded_signal(F apply) {
+  for (int signal_number : STOP_SIGNALS) apply(signal_number);
+  for (int signal_number : FATAL_SIGNALS) apply(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) apply(signal_number);
 }
 
-void unguard_exclusive_mode() {
-  for (int signal_number : STOP_SIGNALS) {
+void guard_signals(int fd) {
+  guarded_fd = fd;
+  for_each_guarded_signal([](int signal_number) {
     struct sigaction current{};
-    if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == release_and_stop) {
+    // A signal the caller ignores or handles itself is left to the caller.
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+    struct sigaction guard{};
+    guard.sa_handler = on_signal;
+    // Interrupted reads and writes of the standard streams go on; the link's own waits look at
+    // the clock again after every interruption.
+    guard.sa_flags = SA_RESTART;
+    sigemptyset(&guard.sa_mask);
+    (void)::sigaction(signal_number, &guard, nullptr);
+  });
+}
+
+void unguard_signals() {
+  for_each_guarded_signal([](int signal_number) {
+    struct sigaction current{};
+    if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == on_signal) {
       std::signal(signal_number, SIG_DFL);
     }
-  }
+  });
   exclusive_fd = -1;
+  guarded_fd = -1;
 }
 
 // Exclusive use: the flock stops a second run even for root; TIOCEXCL stops other programs that
@@ -104,15 +141,12 @@ bool take_exclusive(int fd) {
     if (errno != EINTR) return false;
   }
   if (::ioctl(fd, TIOCEXCL) == 0) {
-    guard_exclusive_mode(fd);
+    exclusive_fd = fd;
   } else if (errno != ENOTTY && errno != EINVAL) {
     return false;
   }
   return true;
 }
-
-// One byte on the line: 10 bit times (start, 8 data, stop) at 9600 baud.
-constexpr std::chrono::nanoseconds BYTE_TIME{10 * 1'000'000'000LL / 9600};
 
 void pause_for(std::chrono::nanoseconds length) {
   timespec pause{0, static_cast<long>(length.count())};
@@ -159,7 +193,7 @@ void serial_port::close() noexcept {
   int fd = static_cast<int>(handle_);
   // Give the exclusive mode back, so the next program can open the device.
   (void)::ioctl(fd, TIOCNXCL);
-  if (exclusive_fd == fd) unguard_exclusive_mode();
+  if (guarded_fd == fd) unguard_signals();
   (void)::close(fd);  // also drops the flock
   handle_ = INVALID;
 }
@@ -198,50 +232,41 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
     fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return failed_with_errno(errno);
+  serial_port port = port_backend::adopt(fd, bound);  // from here the port closes itself on every path
   // Started with a standard descriptor closed, the port would take its number: result lines
   // would then go to the programmer, or the HEX text be read from the line. Move it above 2.
   if (fd <= STDERR_FILENO) {
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int error = errno;
-    (void)::close(fd);
-    if (moved < 0) return failed_with_errno(error);
-    fd = moved;
+    fd = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (fd < 0) return failed_with_errno(errno);
+    port = port_backend::adopt(fd, bound);
   }
 
-  if (!::isatty(fd)) {
-    (void)::close(fd);
-    return failed(open_failure::not_a_terminal, 0);
-  }
-  if (!take_exclusive(fd)) {
-    const int error = errno;
-    (void)::close(fd);
-    return failed(open_failure::busy, error);
-  }
-  serial_port port(fd, bound);  // from here the port closes itself on every path
-  if (!configure_line(fd)) return failed_with_errno(errno);
+  if (!::isatty(fd)) return failed(open_failure::not_a_terminal, 0);
+  if (!take_exclusive(fd)) return failed(open_failure::busy, errno);
+  guard_signals(fd);
+  if (!configure_line(fd)) return failed(open_failure::refused_setting, errno);
   clear_modem_lines(fd);
   return open_result{std::move(port), open_failure::none, 0};
 }
 
 link_status send_word(serial_port& port, unsigned value) {
   const int fd = fd_of(port);
-  const std::array<unsigned char, 2> bytes{static_cast<unsigned char>((value >> 8) & 0xFFu),
-                                           static_cast<unsigned char>(value & 0xFFu)};
+  const wire_bytes bytes = encode_word(value);
   std::size_t sent = 0;
-  auto deadline = clock::now() + port.bound();
+  progress_deadline deadline(port.bound());
   while (sent < bytes.size()) {
     ssize_t written = ::write(fd, bytes.data() + sent, bytes.size() - sent);
     if (written > 0) {
       sent += static_cast<std::size_t>(written);
-      deadline = clock::now() + port.bound();
+      deadline.progressed();
       continue;
     }
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
       return link_status::lost;
     }
-    short revents = wait_for(fd, POLLOUT, remaining_ms(deadline));
+    short revents = wait_for(fd, POLLOUT, remaining_ms(deadline.at()));
     if (revents & LINE_DOWN) return link_status::lost;
-    if (revents == 0 && clock::now() >= deadline) return link_status::timed_out;
+    if (revents == 0 && deadline.passed()) return link_status::timed_out;
   }
   return link_status::ok;
 }
@@ -250,21 +275,21 @@ word_result receive_word(serial_port& port) {
   const int fd = fd_of(port);
   const auto bound = port.bound();
   const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
-  auto deadline = clock::now() + bound;
+  progress_deadline deadline(bound);
   int seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
   bool woke_readable = false;
   bool waited_line_time = false;
   for (;;) {
     int queued = queued_bytes(fd);
     if (queued < 0) return {link_status::lost, 0};
-    if (queued > seen) deadline = clock::now() + bound;
+    if (queued > seen) deadline.progressed();
     seen = queued;
     // A device that wakes readers for every byte keeps half a word "readable": look again after
     // 1 ms instead of spinning.
     if (woke_readable && queued == 1) pause_one_ms();
 
     if (queued >= 2) {
-      std::array<unsigned char, 2> bytes{};
+      wire_bytes bytes{};
       std::size_t got = 0;
       while (got < bytes.size()) {
         ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
@@ -274,7 +299,7 @@ word_result receive_word(serial_port& port) {
           return {link_status::lost, 0};
         }
       }
-      return {link_status::ok, static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1])};
+      return {link_status::ok, decode_word(bytes)};
     }
 
     if (!waited_line_time) {
@@ -285,14 +310,24 @@ word_result receive_word(serial_port& port) {
       continue;
     }
     const auto now = clock::now();
-    if (now >= deadline) return {link_status::timed_out, 0};
+    if (deadline.passed()) return {link_status::timed_out, 0};
     // Sleep until a whole word is queued (the line's VMIN), the line drops, or it is time to look
     // whether a first byte has come in meanwhile: the bound counts from the last byte, and the
     // wake-up for a whole word does not say when its first byte arrived.
-    const short revents = wait_for(fd, POLLIN, remaining_ms(std::min(deadline, now + look_again)));
+    const short revents = wait_for(fd, POLLIN, remaining_ms(std::min(deadline.at(), now + look_again)));
     if ((revents & LINE_DOWN) && queued_bytes(fd) < 2) return {link_status::lost, 0};
     woke_readable = (revents & POLLIN) != 0;
   }
+}
+
+bool input_pending(serial_port& port) { return queued_bytes(fd_of(port)) != 0; }
+
+int stop_request() noexcept { return noted_stop; }
+
+void end_by_stop_request(int request) {
+  std::signal(request, SIG_DFL);
+  std::raise(request);
+  std::_Exit(128 + request);  // only if the signal is blocked
 }
 
 }  // namespace ttyprog

@@ -6,6 +6,8 @@
 // gone (unplugged, driver stopped): the exchange ends as lost.
 #include "link/word_link.h"
 
+#include "link/deadline.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -18,18 +20,21 @@
 
 namespace ttyprog {
 
+// What a port is made of here: a handle.
+struct port_backend {
+  static serial_port adopt(HANDLE handle, std::chrono::milliseconds bound) {
+    return serial_port(reinterpret_cast<serial_port::native_handle>(handle), bound);
+  }
+  static HANDLE handle(const serial_port& port) { return reinterpret_cast<HANDLE>(port.handle_); }
+};
+
 namespace {
 
-using clock = std::chrono::steady_clock;
 
 // The line setting is the DCB of the 32-bit and 64-bit API, 28 bytes long.
 static_assert(sizeof(DCB) == 28);
 
-HANDLE handle_of(const serial_port& port) { return reinterpret_cast<HANDLE>(port.native()); }
-
-serial_port::native_handle native_of(HANDLE handle) {
-  return reinterpret_cast<serial_port::native_handle>(handle);
-}
+HANDLE handle_of(const serial_port& port) { return port_backend::handle(port); }
 
 // 9600 baud, 8 data bits, binary. Everything else stays zero: no parity, one stop bit, no flow
 // control of any kind, DTR and RTS off, no error or null character handling.
@@ -87,7 +92,7 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
     const DWORD error = ::GetLastError();
     return open_result{std::nullopt, failure_of(error), static_cast<int>(error)};
   }
-  serial_port port(native_of(handle), bound);  // from here the port closes itself on every path
+  serial_port port = port_backend::adopt(handle, bound);  // from here the port closes itself on every path
 
   // A file, pipe, console or NUL opens just as well, but only a communications device has a line
   // state to read: anything else is refused before a word could go astray into it.
@@ -105,23 +110,22 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
 
 link_status send_word(serial_port& port, unsigned value) {
   const HANDLE handle = handle_of(port);
-  const std::array<unsigned char, 2> bytes{static_cast<unsigned char>((value >> 8) & 0xFFu),
-                                           static_cast<unsigned char>(value & 0xFFu)};
+  const wire_bytes bytes = encode_word(value);
   DWORD sent = 0;
-  auto deadline = clock::now() + port.bound();
+  progress_deadline deadline(port.bound());
   while (sent < bytes.size()) {
     DWORD written = 0;
     const BOOL done = ::WriteFile(handle, bytes.data() + sent, static_cast<DWORD>(bytes.size()) - sent,
                                   &written, nullptr);
     if (done && written > 0) {
       sent += written;
-      deadline = clock::now() + port.bound();
+      deadline.progressed();
       continue;
     }
     // A failed or empty write is tried again for the bytes still unsent, unless the device has
     // gone, or nothing has moved for the whole bound.
     if (!done && queued_bytes(handle) < 0) return link_status::lost;
-    if (clock::now() >= deadline) return link_status::timed_out;
+    if (deadline.passed()) return link_status::timed_out;
     ::Sleep(1);
   }
   return link_status::ok;
@@ -129,19 +133,19 @@ link_status send_word(serial_port& port, unsigned value) {
 
 word_result receive_word(serial_port& port) {
   const HANDLE handle = handle_of(port);
-  auto deadline = clock::now() + port.bound();
+  progress_deadline deadline(port.bound());
   long seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
   for (;;) {
     const long queued = queued_bytes(handle);
     if (queued < 0) return {link_status::lost, 0};
-    if (queued > seen) deadline = clock::now() + port.bound();
+    if (queued > seen) deadline.progressed();
     seen = queued;
 
     if (queued >= 2) {
       // Both bytes are queued, so the read finds them waiting. A read that fails or takes nothing
       // gets one more try; a second such read means the device no longer delivers what it
       // reported. A short read is continued for the byte still missing.
-      std::array<unsigned char, 2> bytes{};
+      wire_bytes bytes{};
       DWORD got = 0;
       int fruitless = 0;
       while (got < bytes.size()) {
@@ -154,12 +158,18 @@ word_result receive_word(serial_port& port) {
           return {link_status::lost, 0};
         }
       }
-      return {link_status::ok, static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1])};
+      return {link_status::ok, decode_word(bytes)};
     }
 
-    if (clock::now() >= deadline) return {link_status::timed_out, 0};
+    if (deadline.passed()) return {link_status::timed_out, 0};
     ::Sleep(1);
   }
 }
+
+bool input_pending(serial_port& port) { return queued_bytes(handle_of(port)) != 0; }
+
+int stop_request() noexcept { return 0; }
+
+void end_by_stop_request(int request) { ::ExitProcess(static_cast<UINT>(128 + request)); }
 
 }  // namespace ttyprog

@@ -1,5 +1,5 @@
 // Opening the HEX input on Windows: a plain text-mode open (CR LF read as one line end).
-#include "link/input_file.h"
+#include "platform/input_file.h"
 
 namespace ttyprog {
 

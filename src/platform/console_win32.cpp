@@ -1,5 +1,5 @@
 // The console behind standard error, asked through the C runtime and the console API.
-#include "link/console.h"
+#include "platform/console.h"
 
 #include <io.h>
 #include <windows.h>

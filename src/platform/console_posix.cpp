@@ -1,5 +1,5 @@
 // The terminal behind standard error, asked through the descriptor.
-#include "link/console.h"
+#include "platform/console.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Opening the HEX input on a POSIX system: a named pipe must not hold the run while no writer comes.
-#include "link/input_file.h"
+#include "platform/input_file.h"
 
 #include <fcntl.h>
 #include <poll.h>

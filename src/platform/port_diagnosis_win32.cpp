@@ -1,7 +1,7 @@
 // Serial device facts on Windows: the system offers no stable-name directory, no view of other
 // processes' handles and no device groups to a plain program, so every answer is empty and the
 // tool says only what the failed open itself told.
-#include "link/port_diagnosis.h"
+#include "platform/port_diagnosis.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

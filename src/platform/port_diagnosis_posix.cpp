@@ -1,6 +1,6 @@
 // Serial device facts on Linux: /dev/serial/by-id for the attached devices, /proc/<pid>/fd for
 // the processes holding one, the group database for access.
-#include "link/port_diagnosis.h"
+#include "platform/port_diagnosis.h"
 
 #include <dirent.h>
 #include <grp.h>
