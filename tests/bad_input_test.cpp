@@ -106,8 +106,21 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
   const test::run_result no_output =
       test::run_binary("/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram \"$2\" >&-", TTYPROG_BIN,
                                    sim.path(), hex});
-  EXPECT_EQ(no_output.exit_code, 0);
+  // The write went through, but its result could not be told: that is no success.
+  EXPECT_EQ(no_output.err, "Writing standard output failed: Bad file descriptor\n");
+  EXPECT_EQ(no_output.exit_code, 8);
   EXPECT_EQ(test::hex_words(sim.received()), "8010 000a 3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff 0201 0403 ffff");
+}
+
+// A dump into a full disk is not a dump: the read stops at the next block boundary, standard
+// error says why, and the exit code is not 0.
+TEST(LostStandardOutput, StopsTheReadAtTheNextBlock) {
+  test::traced_sim sim;
+  const test::run_result got = test::run_binary(
+      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" readprogram 8192 >/dev/full", TTYPROG_BIN, sim.path()});
+  EXPECT_EQ(got.err, "Writing standard output failed: No space left on device\n");
+  EXPECT_EQ(got.exit_code, 8);
+  EXPECT_EQ(test::hex_words(sim.received()), "8020 0200");
 }
 
 struct port_case {

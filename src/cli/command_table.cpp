@@ -1,7 +1,7 @@
 #include <array>
-#include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 
 namespace ttyprog {
 
@@ -33,6 +33,9 @@ command_fn find_command(std::string_view name) {
   return run_invalid_command;
 }
 
-void run_invalid_command(serial_port&, const char*) { std::puts("invalid command"); }
+outcome run_invalid_command(serial_port&, const char*) {
+  out_line("invalid command");
+  return outcome::unknown_command;
+}
 
 }  // namespace ttyprog
