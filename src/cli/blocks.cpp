@@ -15,7 +15,8 @@ bool stop_here(std::size_t done, std::size_t total, const char* left_behind) {
     if (done == 0) {
       std::fputs("Interrupted: nothing was sent.\n", stderr);
     } else {
-      std::fprintf(stderr, "Interrupted after %zu of %zu words: %s.\n", done, total, left_behind);
+      std::fprintf(stderr, "Interrupted after %zu of %zu words: ", done, total);
+      std::fprintf(stderr, "%s.\n", left_behind);
     }
   }
   return true;
