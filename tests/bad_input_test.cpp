@@ -56,6 +56,10 @@ const hex_case HEX_CASES[] = {
      [](const test::temp_dir& dir) { return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n"); },
      INVALID},
     {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); }, OPEN_FAILED},
+    // Character devices never end (/dev/zero) or never start (a terminal): refused before they are
+    // even opened, so the run cannot hold the port forever.
+    {"dev_zero", [](const test::temp_dir&) { return std::string("/dev/zero"); }, OPEN_FAILED},
+    {"terminal_device", [](const test::temp_dir&) { return std::string("/dev/ptmx"); }, OPEN_FAILED},
 };
 
 class BadHexInput : public ::testing::TestWithParam<hex_case> {
@@ -90,6 +94,15 @@ TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
   const test::run_result got = sim.run({"writeprogram", path});
   EXPECT_EQ(got.out, "Done.\n");
   EXPECT_EQ(sim.received().size(), 101u + 3u);
+}
+
+// /dev/stdin names standard input itself, which is read from whatever it is, a device included.
+TEST(HexInputStandardInput, ItsOwnDeviceNameIsRead) {
+  test::traced_sim sim;
+  const test::run_result got = test::run_binary(
+      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram /dev/stdin </dev/null", TTYPROG_BIN, sim.path()});
+  EXPECT_EQ(got.out, "Done.\n");
+  EXPECT_EQ(got.exit_code, 0);
 }
 
 // With a standard descriptor closed, the port must not take its number: the HEX text would be
