@@ -13,7 +13,7 @@ struct command {
 };
 
 // Every command, in the order they are matched: exact, case-sensitive names.
-constexpr std::array<command, 8> COMMANDS{{
+constexpr std::array<command, 9> COMMANDS{{
     {"erase", run_erase},
     {"eraseall", run_erase_all},
     {"writeprogram", run_write_program},
@@ -22,6 +22,7 @@ constexpr std::array<command, 8> COMMANDS{{
     {"writeconfig", run_write_config},
     {"readprogram", run_read_program},
     {"readidandconfig", run_read_id_config},
+    {"readhex", run_read_hex},
 }};
 
 }  // namespace

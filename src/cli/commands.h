@@ -20,6 +20,7 @@ outcome run_verify_program(serial_port& port, const char* param);
 outcome run_write_id(serial_port& port, const char* param);
 outcome run_write_config(serial_port& port, const char* param);
 outcome run_read_program(serial_port& port, const char* param);
+outcome run_read_hex(serial_port& port, const char* param);
 outcome run_read_id_config(serial_port& port, const char* param);
 outcome run_invalid_command(serial_port& port, const char* param);
 

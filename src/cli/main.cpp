@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 #include "cli/blocks.h"
 #include "cli/commands.h"
+#include "cli/help.h"
 #include "cli/outcome.h"
 #include "cli/output.h"
 #include "cli/param_parse.h"
@@ -39,7 +41,14 @@ int main(int argc, char** argv) {
   // away must not cut a block short on the wire.
   prepare_standard_output();
 
-  // 1. Arguments: a port and a command at least; words after the parameter are ignored.
+  // 1. Arguments: an option alone, or a port and a command at least; words after the parameter
+  //    are ignored.
+  if (argc == 2) {
+    if (const auto option = std::string_view(argv[1]); option == "--help" || option == "--version") {
+      option == "--help" ? print_help() : print_version();
+      return out_flush() ? EXIT_DONE : EXIT_OUTPUT_LOST;
+    }
+  }
   if (argc < 3) {
     std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
     return EXIT_USAGE;
