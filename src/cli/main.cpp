@@ -17,6 +17,7 @@
 #include "cli/blocks.h"
 #include "cli/commands.h"
 #include "cli/help.h"
+#include "cli/notes.h"
 #include "cli/outcome.h"
 #include "cli/output.h"
 #include "cli/param_parse.h"
@@ -67,10 +68,19 @@ int main(int argc, char** argv) {
     }
     bound = *chosen;
   }
-  const std::optional<bool> strict = parse_strict(setting("TTYPROG_STRICT"));
+  const std::optional<bool> strict = parse_switch(setting("TTYPROG_STRICT"));
   if (!strict) {
     std::fprintf(stderr, "Invalid TTYPROG_STRICT %s!\n", setting("TTYPROG_STRICT"));
     return EXIT_USAGE;
+  }
+  const std::optional<bool> verbose = parse_switch(setting("TTYPROG_VERBOSE"));
+  if (!verbose) {
+    std::fprintf(stderr, "Invalid TTYPROG_VERBOSE %s!\n", setting("TTYPROG_VERBOSE"));
+    return EXIT_USAGE;
+  }
+  want_notes(*verbose);
+  if (argc > 4) {
+    note("%d word(s) after the parameter ignored, from \"%s\" on.", argc - 4, argv[4]);
   }
 
   // 3. The port, opened and configured before the command name is looked at.

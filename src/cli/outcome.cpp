@@ -33,7 +33,7 @@ int exit_code(outcome result, bool strict) {
   return EXIT_REFUSED;
 }
 
-std::optional<bool> parse_strict(const char* text) {
+std::optional<bool> parse_switch(const char* text) {
   if (text == nullptr || *text == '\0') return false;
   if (std::strcmp(text, "1") == 0) return true;
   return std::nullopt;

@@ -40,7 +40,8 @@ outcome failure_of(link_status link);
 // The exit code of a run that opened the port.
 int exit_code(outcome result, bool strict);
 
-// TTYPROG_STRICT: unset or empty is off, "1" is on; any other text is not a valid setting.
-std::optional<bool> parse_strict(const char* text);
+// An on/off setting such as TTYPROG_STRICT: unset (nullptr) or empty is off, "1" is on; any
+// other text is not a valid setting.
+std::optional<bool> parse_switch(const char* text);
 
 }  // namespace ttyprog

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "cli/blocks.h"
 #include "cli/commands.h"
 #include "cli/link_failure.h"
+#include "cli/notes.h"
 #include "cli/output.h"
 #include "image/hex_image.h"
 #include "link/protocol.h"
+#include "platform/console.h"
 #include "platform/input_file.h"
 
 namespace ttyprog {
@@ -22,31 +25,70 @@ struct file_closer {
 };
 using input_stream = std::unique_ptr<std::FILE, file_closer>;
 
+const char* refusal_text(const hex_file& opened) {
+  switch (opened.refusal) {
+    case hex_file_refusal::directory: return "a directory is no HEX file";
+    case hex_file_refusal::character_device: return "a device (a terminal, a port) is no HEX file";
+    case hex_file_refusal::no_writer: return "no program opened the named pipe for writing in time";
+    case hex_file_refusal::system: return std::strerror(opened.error);
+    case hex_file_refusal::none: break;
+  }
+  return "unknown reason";
+}
+
+const char* fault_text(hex_fault fault) {
+  switch (fault) {
+    case hex_fault::length: return "the record's length does not fit its byte count";
+    case hex_fault::checksum: return "bad checksum";
+    case hex_fault::odd_address: return "odd address (a record must hold whole words)";
+    case hex_fault::odd_byte_count: return "odd byte count (a record must hold whole words)";
+    case hex_fault::bad_address_record:
+      return "bad address record (it must hold two bytes and a correct checksum)";
+    case hex_fault::read_error: return "the text could not be read";
+    case hex_fault::none: break;
+  }
+  return "bad record";
+}
+
 // The HEX text comes from the named file, or from standard input when no file is named. The
 // stream is closed when the command is done with it, standard input included.
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
-  if (param == nullptr) return input_stream(stdin);
-  input_stream input(open_hex_file(param, writer_wait));
-  if (!input) out_line("input file open failed!");
-  return input;
+  if (param == nullptr) {
+    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with Ctrl-D.");
+    return input_stream(stdin);
+  }
+  const hex_file opened = open_hex_file(param, writer_wait);
+  if (opened.file == nullptr) {
+    out_line("input file open failed!");
+    note("%s: %s.", param, refusal_text(opened));
+  }
+  return input_stream(opened.file);
 }
 
-// The word count of a loaded HEX text, or the outcome that ends the command after the line that
-// told the user why there is nothing to send.
+// The word count of a loaded HEX text; not usable after the line that told the user why there is
+// nothing to send.
 struct loaded_input {
   std::size_t words = 0;
   bool usable = false;
 };
 
-loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait) {
+loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
+                        const char* nothing_done /* "written" */) {
   input_stream input = open_input(param, writer_wait);
   if (!input) return {};
-  const int words = load_hex_image(image, input.get());
-  if (words < 0) {
+  const char* source = param != nullptr ? param : "standard input";
+  const hex_load_report report = load_hex_image_report(image, input.get());
+  if (report.words < 0) {
     out_line("invalid hex file!");
+    note("%s: line %zu: %s.", source, report.first_fault_line, fault_text(report.first_fault));
     return {};
   }
-  return {static_cast<std::size_t>(words), true};
+  if (report.skipped_records > 0) {
+    note("%s: %zu record(s) beyond program memory skipped, the first at byte address %llx.", source,
+         report.skipped_records, static_cast<unsigned long long>(report.first_skipped_address));
+  }
+  if (report.words == 0) note("%s holds no data for program memory: nothing was %s.", source, nothing_done);
+  return {static_cast<std::size_t>(report.words), true};
 }
 
 // The block terminator cannot travel inside a block: the programmer would end the block there
@@ -60,11 +102,14 @@ bool image_is_writable(const program_image& image, std::size_t words) {
   return false;
 }
 
+// Differing words told one by one; the count covers them all.
+constexpr int SHOWN_DIFFERENCES = 8;
+
 }  // namespace
 
 outcome run_write_program(serial_port& port, const char* param) {
   program_image image{};
-  const loaded_input input = load_input(image, param, port.bound());
+  const loaded_input input = load_input(image, param, port.bound(), "written");
   if (!input.usable) return outcome::bad_input;
   if (!image_is_writable(image, input.words)) return outcome::bad_input;
 
@@ -72,6 +117,10 @@ outcome run_write_program(serial_port& port, const char* param) {
       "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n) {
         const prog_reply reply =
             prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n));
+        if (reply.link == link_status::ok && !reply.ok()) {
+          note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
+               " %zu words before it.", first, first + n - 1, static_cast<unsigned>(reply.status), first);
+        }
         return block_step{reply.ok(), reply.link};
       });
   switch (written.end) {
@@ -90,7 +139,7 @@ outcome run_write_program(serial_port& port, const char* param) {
 
 outcome run_verify_program(serial_port& port, const char* param) {
   program_image image{};
-  const loaded_input input = load_input(image, param, port.bound());
+  const loaded_input input = load_input(image, param, port.bound(), "compared");
   if (!input.usable) return outcome::bad_input;
 
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
@@ -100,7 +149,11 @@ outcome run_verify_program(serial_port& port, const char* param) {
         const block_read got = prog_read_block(port, n, buffer);
         if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
         for (std::size_t j = 0; j < n; ++j) {
-          if (buffer[j] != image[first + j]) ++errors;
+          if (buffer[j] == image[first + j]) continue;
+          if (++errors <= SHOWN_DIFFERENCES) {
+            note("word %04zx: expected %04x, read %04x", first + j,
+                 static_cast<unsigned>(image[first + j]), static_cast<unsigned>(buffer[j]));
+          }
         }
         return block_step{};
       });
@@ -108,6 +161,8 @@ outcome run_verify_program(serial_port& port, const char* param) {
   if (compared.end == blocks_end::failed) {
     out_line("read size error");
     report_link_failure(compared.link);
+    note("The read stopped after %zu of %zu words: the rest was not compared.", compared.done,
+         input.words);
   }
   out_format("verify done. found %d error(s).\n", errors);
   if (compared.end == blocks_end::failed) return failure_of(compared.link);

@@ -13,7 +13,11 @@ constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
 bool text_line_reader::refill() {
   next_ = 0;
+  end_ = 0;
+  // A terminal reports its end (Ctrl-D) once: asking again would wait for a second one.
+  if (ended_) return false;
   end_ = std::fread(chunk_.data(), 1, chunk_.size(), stream_);
+  ended_ = end_ < chunk_.size();
   // fread fills the chunk unless the stream ends first, so a mark at the start is whole in it.
   if (!started_) {
     started_ = true;

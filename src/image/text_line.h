@@ -36,6 +36,7 @@ class text_line_reader {
   std::size_t next_ = 0;  // first character of chunk_ not handed out yet
   std::size_t end_ = 0;   // end of the characters read into chunk_
   bool started_ = false;  // the first chunk has been read
+  bool ended_ = false;    // a read came back short: the stream ended or failed
 };
 
 }  // namespace ttyprog

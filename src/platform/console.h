@@ -11,6 +11,9 @@ namespace ttyprog {
 // wire (the writes just fail).
 void prepare_standard_output();
 
+// True when standard input is an interactive terminal.
+bool stdin_is_terminal();
+
 // True when standard error is an interactive terminal.
 bool stderr_is_terminal();
 

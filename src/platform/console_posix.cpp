@@ -14,6 +14,8 @@ void prepare_standard_output() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 unsigned stderr_columns() {

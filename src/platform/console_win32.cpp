@@ -12,6 +12,8 @@ namespace ttyprog {
 // is no SIGPIPE to ignore.
 void prepare_standard_output() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
+bool stdin_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 unsigned stderr_columns() {

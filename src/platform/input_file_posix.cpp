@@ -1,4 +1,5 @@
-// Opening the HEX input on a POSIX system: a named pipe must not hold the run while no writer comes.
+// Opening the HEX input on a POSIX system: a named pipe must not hold the run while no writer
+// comes, and a device that never ends or never starts is refused.
 #include "platform/input_file.h"
 
 #include <fcntl.h>
@@ -25,38 +26,45 @@ bool writer_came(int fd, std::chrono::milliseconds wait) {
   }
 }
 
+// True when `named` is the very file standard input is (/dev/stdin, /proc/self/fd/0).
+bool is_standard_input(const struct stat& named) {
+  struct stat standard_input{};
+  return ::fstat(STDIN_FILENO, &standard_input) == 0 && standard_input.st_dev == named.st_dev &&
+         standard_input.st_ino == named.st_ino;
+}
+
 }  // namespace
 
-std::FILE* open_hex_file(const char* path, std::chrono::milliseconds writer_wait) {
-  // A character device (a terminal, the port itself, /dev/zero) either never ends or never
-  // starts: it is no file to load. Standard input is read from whatever it is, so a path that
-  // names the very file standard input is (/dev/stdin) is let through. Looked at before the open,
-  // since opening a terminal or a port can change it.
+hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait) {
+  // Looked at before the open, since opening a terminal or a port can change it. Standard input is
+  // read from whatever it is, so the path of standard input itself is let through.
   struct stat named{};
-  struct stat standard_input{};
-  if (::stat(path, &named) == 0 && S_ISCHR(named.st_mode) &&
-      !(::fstat(STDIN_FILENO, &standard_input) == 0 && standard_input.st_dev == named.st_dev &&
-        standard_input.st_ino == named.st_ino && standard_input.st_rdev == named.st_rdev)) {
-    errno = ENODEV;
-    return nullptr;
+  if (::stat(path, &named) == 0 && S_ISCHR(named.st_mode) && !is_standard_input(named)) {
+    return {nullptr, hex_file_refusal::character_device, 0};
   }
   // Non-blocking, so that a pipe without a writer does not hold the open; no controlling terminal
   // is taken on.
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return nullptr;
-  struct stat info{};
-  // A directory opens here but cannot be read as text: it is no file to load, as on Windows.
-  const bool usable = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode) &&
-                      (!S_ISFIFO(info.st_mode) || writer_came(fd, writer_wait));
-  const int flags = ::fcntl(fd, F_GETFL);
-  // From here on reads wait for the writer, as they do on standard input.
-  if (!usable || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {nullptr, hex_file_refusal::system, errno};
+  auto refused = [fd](hex_file_refusal why, int error) {
     (void)::close(fd);
-    return nullptr;
+    return hex_file{nullptr, why, error};
+  };
+  struct stat info{};
+  if (::fstat(fd, &info) != 0) return refused(hex_file_refusal::system, errno);
+  // A directory opens here but cannot be read as text: it is no file to load, as on Windows.
+  if (S_ISDIR(info.st_mode)) return refused(hex_file_refusal::directory, 0);
+  if (S_ISFIFO(info.st_mode) && !writer_came(fd, writer_wait)) {
+    return refused(hex_file_refusal::no_writer, 0);
+  }
+  // From here on reads wait for the writer, as they do on standard input.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return refused(hex_file_refusal::system, errno);
   }
   std::FILE* file = ::fdopen(fd, "r");
-  if (file == nullptr) (void)::close(fd);
-  return file;
+  if (file == nullptr) return refused(hex_file_refusal::system, errno);
+  return {file, hex_file_refusal::none, 0};
 }
 
 }  // namespace ttyprog

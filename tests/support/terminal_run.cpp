@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,13 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
   int out_pipe[2] = {-1, -1};
   if (!options.stdout_on_terminal && ::pipe2(out_pipe, O_CLOEXEC) != 0) fail("pipe2");
   const int null_in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (options.typed) {
+    termios editing{};
+    ::tcgetattr(slave, &editing);
+    editing.c_lflag |= ICANON;
+    editing.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(slave, TCSANOW, &editing);
+  }
 
   std::vector<std::string> argv_text{TTYPROG_BIN};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -55,7 +63,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     // Only async-signal-safe calls from here to exec.
     if (options.group && (::setgroups(0, nullptr) != 0 || ::setgid(*options.group) != 0)) _exit(126);
     if (options.user && ::setuid(*options.user) != 0) _exit(126);
-    ::dup2(null_in, 0);
+    ::dup2(options.typed ? slave : null_in, 0);
     ::dup2(options.stdout_on_terminal ? slave : out_pipe[1], 1);
     ::dup2(slave, 2);
     ::execv(TTYPROG_BIN, argv.data());
@@ -67,6 +75,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
 
   terminal_result result;
   int master = terminal.master();
+  if (options.typed) write_bytes(master, std::vector<std::uint8_t>(options.typed->begin(), options.typed->end()));
   int out = out_pipe[0];
   const auto deadline = clock::now() + options.timeout;
   while ((master >= 0 || out >= 0) && clock::now() < deadline) {

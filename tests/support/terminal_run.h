@@ -13,6 +13,9 @@ namespace ttyprog::test {
 
 struct terminal_options {
   bool stdout_on_terminal = false;  // otherwise standard output is a pipe of its own
+  // Standard input on the terminal too, set to line editing (canonical, no echo), and these bytes
+  // typed once the run started; otherwise standard input is /dev/null.
+  std::optional<std::string> typed;
   std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
   std::optional<gid_t> group;
   std::chrono::milliseconds timeout{20'000};
