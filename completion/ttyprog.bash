@@ -1,6 +1,7 @@
-# bash completion for ttyprog: ttyprog PORT COMMAND [PARAM]
+# bash completion for ttyprog: ttyprog PORT COMMAND [PARAM], or ttyprog --list
 #   PORT     serial devices (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*, /dev/serial/by-id/*, /dev/pts/*);
-#            any path when none of them matches what is typed (a simulator's --link, say)
+#            any path when none of them matches what is typed (a simulator's --link, say);
+#            --list when what is typed starts with "-"
 #   COMMAND  the eight command names
 #   PARAM    file names after writeprogram and verifyprogram; nothing after the others
 
@@ -16,6 +17,10 @@ _ttyprog() {
   COMPREPLY=()
   case $COMP_CWORD in
     1)
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--list' -- "$cur"))
+        return
+      fi
       local IFS=$'\n'
       COMPREPLY=($(_ttyprog_ports "$cur"))
       if [[ ${#COMPREPLY[@]} -eq 0 ]]; then
@@ -24,6 +29,7 @@ _ttyprog() {
       fi
       ;;
     2)
+      [[ ${COMP_WORDS[1]} == --list ]] && return
       COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram writeid
                                writeconfig readidandconfig' -- "$cur"))
       ;;

@@ -91,5 +91,23 @@ TEST(ExitCodesLostOutput, IsEightInBothModes) {
   }
 }
 
+// An option alone prints and exits 0; any other lone argument is still a usage error.
+TEST(ExitCodesLoneArgument, OptionsPrintAndAnythingElseIsUsage) {
+  struct lone {
+    const char* arg;
+    const char* out_starts;
+    int code;
+  };
+  for (const lone& c : {lone{"--help", "Usage: ttyprog PORT COMMAND [PARAM]\n", 0},
+                        lone{"--version", "ttyprog " TTYPROG_TEST_VERSION "\n", 0},
+                        lone{"--list", "", 0}, lone{"--bogus", "", 1}, lone{"/dev/ttyUSB0", "", 1}}) {
+    const test::run_result got = test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, c.arg});
+    EXPECT_EQ(got.exit_code, c.code) << c.arg;
+    EXPECT_EQ(got.out.substr(0, std::string(c.out_starts).size()), c.out_starts) << c.arg;
+    if (c.code == 1) EXPECT_EQ(got.err, std::string("Usage: ") + TTYPROG_BIN + " port command [param]\n");
+    if (std::string(c.arg) == "--list") EXPECT_FALSE(got.out.empty());
+  }
+}
+
 }  // namespace
 }  // namespace ttyprog

@@ -17,6 +17,7 @@
 #include "cli/blocks.h"
 #include "cli/commands.h"
 #include "cli/help.h"
+#include "cli/list_ports.h"
 #include "cli/notes.h"
 #include "cli/outcome.h"
 #include "cli/output.h"
@@ -45,8 +46,11 @@ int main(int argc, char** argv) {
   // 1. Arguments: an option alone, or a port and a command at least; words after the parameter
   //    are ignored.
   if (argc == 2) {
-    if (const auto option = std::string_view(argv[1]); option == "--help" || option == "--version") {
-      option == "--help" ? print_help() : print_version();
+    const std::string_view option = argv[1];
+    if (option == "--help" || option == "--version" || option == "--list") {
+      if (option == "--help") print_help();
+      if (option == "--version") print_version();
+      if (option == "--list") run_list_ports();
       return out_flush() ? EXIT_DONE : EXIT_OUTPUT_LOST;
     }
   }
