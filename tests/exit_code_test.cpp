@@ -104,8 +104,12 @@ TEST(ExitCodesLoneArgument, OptionsPrintAndAnythingElseIsUsage) {
     const test::run_result got = test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, c.arg});
     EXPECT_EQ(got.exit_code, c.code) << c.arg;
     EXPECT_EQ(got.out.substr(0, std::string(c.out_starts).size()), c.out_starts) << c.arg;
-    if (c.code == 1) EXPECT_EQ(got.err, std::string("Usage: ") + TTYPROG_BIN + " port command [param]\n");
-    if (std::string(c.arg) == "--list") EXPECT_FALSE(got.out.empty());
+    if (c.code == 1) {
+      EXPECT_EQ(got.err, std::string("Usage: ") + TTYPROG_BIN + " port command [param]\n");
+    }
+    if (std::string(c.arg) == "--list") {
+      EXPECT_FALSE(got.out.empty());
+    }
   }
 }
 
