@@ -118,11 +118,17 @@ TEST(Progress, ErasedBeforeEveryPrintedLine) {
   const std::vector<row> rows = {
       // Blocks slow enough for the line to be drawn again between the dump's blocks.
       {"dump", {"--split-pause", "1"}, {"readprogram", "1100"}, dump_lines(1100)},
-      {"refused", {"--refuse", "2"}, {"writeprogram", file}, {"Failed..."}},
+      {"refused", {"--refuse", "2"}, {"writeprogram", file},
+       {"Failed...", "The programmer refused the block of words 512 to 1023 (status c001); it had taken 512 words before it."}},
       {"lost", {"--hang-up-after", "600"}, {"writeprogram", file},
        {"Failed...", "Connection to programmer lost!"}},
       {"short", {"--short-read", "2"}, {"verifyprogram", file},
-       {"read size error", "verify done. found 512 error(s)."}},
+       {"word 0000: expected 0100, read 3fff", "word 0001: expected 0302, read 3fff",
+        "word 0002: expected 0504, read 3fff", "word 0003: expected 0706, read 3fff",
+        "word 0004: expected 0908, read 3fff", "word 0005: expected 0b0a, read 3fff",
+        "word 0006: expected 0d0c, read 3fff", "word 0007: expected 0f0e, read 3fff", "read size error",
+        "The read stopped after 512 of 1024 words: the rest was not compared.",
+        "verify done. found 512 error(s)."}},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);

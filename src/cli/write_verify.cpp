@@ -113,15 +113,11 @@ outcome run_write_program(serial_port& port, const char* param) {
   if (!input.usable) return outcome::bad_input;
   if (!image_is_writable(image, input.words)) return outcome::bad_input;
 
+  prog_reply last{};
   const blocks_result written = for_each_block(
       "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n) {
-        const prog_reply reply =
-            prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n));
-        if (reply.link == link_status::ok && !reply.ok()) {
-          note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
-               " %zu words before it.", first, first + n - 1, static_cast<unsigned>(reply.status), first);
-        }
-        return block_step{reply.ok(), reply.link};
+        last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n));
+        return block_step{last.ok(), last.link};
       });
   switch (written.end) {
     case blocks_end::stopped:
@@ -129,6 +125,12 @@ outcome run_write_program(serial_port& port, const char* param) {
     case blocks_end::failed:
       out_line("Failed...");
       report_link_failure(written.link);
+      if (written.link == link_status::ok) {
+        note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
+             " %zu words before it.", written.done,
+             written.done + std::min(input.words - written.done, BLOCK_WORDS) - 1,
+             static_cast<unsigned>(last.status), written.done);
+      }
       return failure_of(written.link);
     case blocks_end::finished:
       break;
