@@ -1,7 +1,7 @@
-// Fuzz entry for the HEX record decoder, the line reader and the loader. The input is fed whole to
+// Fuzz entry for the HEX record decoders, the line reader and the loader. The input is fed whole to
 // the loader as a stream; the line reader's pieces are compared with those of a plain
 // character-at-a-time reading of the same text; and the input, cut at its first zero byte, goes to
-// the record decoder. Any broken invariant
+// the record decoders. Any broken invariant
 // aborts, so both libFuzzer and the replay driver report it.
 #include <array>
 #include <cstdint>
@@ -29,6 +29,11 @@ void check_record(const std::vector<char>& text) {
   if (result > 0) {
     require(std::strlen(text.data()) == 2 * static_cast<std::size_t>(result) + 10);
   }
+  std::uint32_t base = 1;
+  const int address_result = ttyprog::parse_hex_address_record(base, text.data());
+  require(address_result >= ttyprog::HEX_BAD_CHECKSUM && address_result <= 1);
+  require(address_result > 0 ? std::strlen(text.data()) == 14 && base % 16 == 0 : base == 1);
+  require(address_result <= 0 || result == 0);  // never both a data and an address record
 }
 
 void check_load(std::vector<char>& text, std::size_t size) {
@@ -37,10 +42,17 @@ void check_load(std::vector<char>& text, std::size_t size) {
     return;
   }
   ttyprog::program_image image{};
-  const int words = ttyprog::load_hex_image(image, stream);
+  const ttyprog::hex_load_report report = ttyprog::load_hex_image_report(image, stream);
   std::fclose(stream);
 
+  const int words = report.words;
   require(words >= -1 && words <= static_cast<int>(ttyprog::IMAGE_WORDS));
+  require((words == -1) == (report.first_fault != ttyprog::hex_fault::none));
+  require((report.first_fault_line == 0) == (report.first_fault == ttyprog::hex_fault::none));
+  require(report.first_fault_line <= size + 1);
+  require(report.skipped_records <= report.data_records);
+  require(report.skipped_records == 0 ? report.first_skipped_address == 0
+                                      : report.first_skipped_address >= 2 * ttyprog::IMAGE_WORDS);
   for (std::size_t i = 0; i < ttyprog::IMAGE_WORDS; ++i) {
     require(image[i] <= 0xFFFF);
     if (words >= 0 && i >= static_cast<std::size_t>(words)) {
@@ -50,12 +62,14 @@ void check_load(std::vector<char>& text, std::size_t size) {
 }
 
 // The pieces a text-mode fgets into a HEX_LINE_MAX buffer hands out, one character at a time: a
-// CR directly before LF is part of the line end and takes no room; at most HEX_LINE_MAX - 1
-// characters a piece, ending after a newline.
+// UTF-8 byte order mark at the very start is not part of the text; a CR directly before LF is part
+// of the line end and takes no room; at most HEX_LINE_MAX - 1 characters a piece, ending after a
+// newline.
 std::vector<std::vector<char>> reference_pieces(const std::vector<char>& text, std::size_t size) {
   std::vector<std::vector<char>> pieces;
   std::vector<char> piece;
-  for (std::size_t i = 0; i < size; ++i) {
+  const bool bom = size >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0;
+  for (std::size_t i = bom ? 3 : 0; i < size; ++i) {
     char c = text[i];
     if (c == '\r' && i + 1 < size && text[i + 1] == '\n') {
       c = '\n';

@@ -56,6 +56,10 @@ const hex_case HEX_CASES[] = {
      [](const test::temp_dir& dir) { return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n"); },
      INVALID},
     {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); }, OPEN_FAILED},
+    // Character devices never end (/dev/zero) or never start (a terminal): refused before they are
+    // even opened, so the run cannot hold the port forever.
+    {"dev_zero", [](const test::temp_dir&) { return std::string("/dev/zero"); }, OPEN_FAILED},
+    {"terminal_device", [](const test::temp_dir&) { return std::string("/dev/ptmx"); }, OPEN_FAILED},
 };
 
 class BadHexInput : public ::testing::TestWithParam<hex_case> {
@@ -92,6 +96,15 @@ TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
   EXPECT_EQ(sim.received().size(), 101u + 3u);
 }
 
+// /dev/stdin names standard input itself, which is read from whatever it is, a device included.
+TEST(HexInputStandardInput, ItsOwnDeviceNameIsRead) {
+  test::traced_sim sim;
+  const test::run_result got = test::run_binary(
+      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram /dev/stdin </dev/null", TTYPROG_BIN, sim.path()});
+  EXPECT_EQ(got.out, "Done.\n");
+  EXPECT_EQ(got.exit_code, 0);
+}
+
 // With a standard descriptor closed, the port must not take its number: the HEX text would be
 // read from the line, or the result lines sent to the programmer as words.
 TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
@@ -106,8 +119,21 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
   const test::run_result no_output =
       test::run_binary("/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram \"$2\" >&-", TTYPROG_BIN,
                                    sim.path(), hex});
-  EXPECT_EQ(no_output.exit_code, 0);
+  // The write went through, but its result could not be told: that is no success.
+  EXPECT_EQ(no_output.err, "Writing standard output failed: Bad file descriptor\n");
+  EXPECT_EQ(no_output.exit_code, 8);
   EXPECT_EQ(test::hex_words(sim.received()), "8010 000a 3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff 0201 0403 ffff");
+}
+
+// A dump into a full disk is not a dump: the read stops at the next block boundary, standard
+// error says why, and the exit code is not 0.
+TEST(LostStandardOutput, StopsTheReadAtTheNextBlock) {
+  test::traced_sim sim;
+  const test::run_result got = test::run_binary(
+      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" readprogram 8192 >/dev/full", TTYPROG_BIN, sim.path()});
+  EXPECT_EQ(got.err, "Writing standard output failed: No space left on device\n");
+  EXPECT_EQ(got.exit_code, 8);
+  EXPECT_EQ(test::hex_words(sim.received()), "8020 0200");
 }
 
 struct port_case {

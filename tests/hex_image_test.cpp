@@ -57,6 +57,12 @@ std::vector<std::size_t> differing_words(const program_image& actual,
 const std::string RECORD = ":0400100001020304E2";  // words 8 and 9: 0x0201, 0x0403
 const word_list RECORD_WORDS = {{8, 0x0201}, {9, 0x0403}};
 const std::string RECORD_100 = ":0200C8003412F0";  // word 100: 0x1234
+const std::string BOM = "\xEF\xBB\xBF";
+// Words 0 to 7, then a base of 0x10000 and a word for byte 0x1000E: beyond program memory.
+const std::string ELA_HEX =
+    ":1000000089278B2972015020AF02863E9A16193A31\n:020000040001F9\n:02000E00723F3F\n:00000001FF\n";
+const word_list ELA_WORDS = {{0, 0x2789}, {1, 0x298B}, {2, 0x0172}, {3, 0x2050},
+                             {4, 0x02AF}, {5, 0x3E86}, {6, 0x169A}, {7, 0x3A19}};
 
 TEST(ParseHexPair, DecodesDigitsAndCountsOtherCharactersAsZero) {
   const std::vector<std::pair<const char*, int>> cases = {
@@ -104,6 +110,23 @@ TEST(ParseHexRecord, ResultsInTheOrderOfItsTests) {
       EXPECT_EQ(address, c.address);
       EXPECT_TRUE(std::equal(c.data.begin(), c.data.end(), data.begin()));
     }
+  }
+}
+
+TEST(ParseHexAddressRecord, TwoDataBytesAndAGoodChecksumSetTheBase) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"020000040001F9", 1}, {"020000021000EC", 1},   // both give 0x10000
+      {"0400100001020304E2", 0}, {"00000001FF", 0},    // other types
+      {"020000040001FA", HEX_BAD_CHECKSUM},
+      {"03000004000100F8", HEX_MALFORMED},             // three data bytes
+      {"0100000200FD", HEX_MALFORMED},                 // one
+      {"0200000400", HEX_MALFORMED},                   // length does not match the count
+  };
+  for (const auto& [text, result] : cases) {
+    SCOPED_TRACE(text);
+    std::uint32_t base = 0xAAAA;
+    ASSERT_EQ(parse_hex_address_record(base, text), result);
+    EXPECT_EQ(base, result > 0 ? 0x10000u : 0xAAAAu);
   }
 }
 
@@ -159,6 +182,10 @@ TEST(ReadTextLine, LineEndsAndPieceBoundaries) {
       {"cr cr lf at the boundary", x1021 + "\r\r\n", {x1021 + "\r\n"}},
       {"long line in three pieces", std::string(2100, 'y') + "\n",
        {std::string(1023, 'y'), std::string(1023, 'y'), std::string(54, 'y') + "\n"}},
+      {"bom at the start is not in the line", BOM + x1022 + "\nz", {x1022 + "\n", "z"}},
+      {"bom alone", BOM, {}},
+      {"bom elsewhere stays", "a\n" + BOM + "b\n", {"a\n", BOM + "b\n"}},
+      {"part of a bom stays", "\xEF\xBB" "a\n", {"\xEF\xBB" "a\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,8 +267,23 @@ INSTANTIATE_TEST_SUITE_P(
         load_case{"end_record_with_bad_checksum_after_data", RECORD + "\n:00000001FE\n", 10,
                   RECORD_WORDS},
         load_case{"data_after_end_record", ":00000001FF\n" + RECORD + "\n", 10, RECORD_WORDS},
-        load_case{"extended_address_does_not_move_data",
-                  ":020000040001F9\n:020000021000EC\n" + RECORD + "\n", 10, RECORD_WORDS},
+        load_case{"linear_base_puts_data_beyond_memory", ELA_HEX, 8, ELA_WORDS},
+        load_case{"segment_base_moves_data", ":020000020001FB\n:0400000001020304F2\n", 10,
+                  RECORD_WORDS},
+        load_case{"base_0_as_without", ":020000040000FA\n:020000020000FC\n" + RECORD + "\n", 10,
+                  RECORD_WORDS},
+        load_case{"latest_address_record_counts",
+                  ":020000040001F9\n:020000020000FC\n" + RECORD + "\n", 10, RECORD_WORDS},
+        load_case{"base_record_crossing_the_end", ":0200000203FFFA\n:08000C00112233445566778888\n",
+                  8192, {{8190, 0x2211}, {8191, 0x4433}}},
+        load_case{"address_record_of_three_bytes", ":03000004000100F8\n" + RECORD + "\n", -1,
+                  RECORD_WORDS},
+        load_case{"address_record_of_one_byte", ":0100000200FD\n" + RECORD + "\n", -1,
+                  RECORD_WORDS},
+        load_case{"address_record_bad_checksum", ":020000040001FA\n" + RECORD + "\n", -1,
+                  RECORD_WORDS},
+        load_case{"bom_at_start", BOM + RECORD + "\n", 10, RECORD_WORDS},
+        load_case{"bom_on_a_later_line", "\n" + BOM + RECORD + "\n", 0, {}},
         load_case{"other_type_malformed_length", ":0000000400FA\n" + RECORD + "\n", -1,
                   RECORD_WORDS},
         load_case{"end_of_memory", ":083FFC00112233445566778859\n", 8192,
@@ -272,12 +314,54 @@ INSTANTIATE_TEST_SUITE_P(
                   {}}),
     [](const ::testing::TestParamInfo<load_case>& param) { return std::string(param.param.name); });
 
+struct report_case {
+  const char* name;
+  std::string text;
+  hex_load_report report;
+};
+
+TEST(LoadHexImageReport, FirstFaultAndSkippedRecords) {
+  using enum hex_fault;
+  const report_case cases[] = {
+      {"clean", RECORD + "\n" + RECORD_100 + "\n", {101, 0, none, 2, 0, 0}},
+      {"length", "; text\n" + RECORD + "\n:040010000\n", {-1, 3, length, 1, 0, 0}},
+      {"checksum", "\r\n:0400100001020304E3\r\n", {-1, 2, checksum, 0, 0, 0}},
+      {"odd_address", ":0400110001020304E1\n", {-1, 1, odd_address, 0, 0, 0}},
+      {"odd_byte_count", RECORD + "\n:03001000010203E7\n", {-1, 2, odd_byte_count, 1, 0, 0}},
+      {"bad_address_record", ELA_HEX + ":020000040001FA\n",
+       {-1, 5, bad_address_record, 2, 1, 0x1000E}},
+      {"first_fault_wins", ":0400100001020304E3\n:0400110001020304E1\n",
+       {-1, 1, checksum, 0, 0, 0}},
+      {"long_line_counts_once", X1023 + "xx\n:0400100001020304E3\n", {-1, 2, checksum, 0, 0, 0}},
+      {"bom_is_no_line", BOM + "\n:0400100001020304E3\n", {-1, 2, checksum, 0, 0, 0}},
+      {"skipped", ELA_HEX + ":02400000341278\n", {8, 0, none, 3, 2, 0x1000E}},
+      {"top_of_the_address_space", ":02000004FFFFFC\n:02FFFE003412BB\n",
+       {0, 0, none, 1, 1, 0xFFFFFFFE}},
+  };
+  for (const report_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = c.text;
+    const file_ptr stream = memory_stream(text);
+    program_image image{};
+    const hex_load_report got = load_hex_image_report(image, stream.get());
+    EXPECT_EQ(got.words, c.report.words);
+    EXPECT_EQ(got.first_fault, c.report.first_fault);
+    EXPECT_EQ(got.first_fault_line, c.report.first_fault_line);
+    EXPECT_EQ(got.data_records, c.report.data_records);
+    EXPECT_EQ(got.skipped_records, c.report.skipped_records);
+    EXPECT_EQ(got.first_skipped_address, c.report.first_skipped_address);
+  }
+}
+
 TEST(LoadHexImageStream, ReadErrorFailsTheLoad) {
   // On Linux a directory opens for reading and then fails on the first read.
   const file_ptr stream(std::fopen(std::filesystem::temp_directory_path().c_str(), "r"));
   ASSERT_NE(stream, nullptr);
   program_image image{};
-  EXPECT_EQ(load_hex_image(image, stream.get()), -1);
+  const hex_load_report report = load_hex_image_report(image, stream.get());
+  EXPECT_EQ(report.words, -1);
+  EXPECT_EQ(report.first_fault, hex_fault::read_error);
+  EXPECT_EQ(report.first_fault_line, 1u);
 }
 
 TEST(LoadHexImageStream, ReadsToTheEndAndLeavesTheStreamOpen) {

@@ -99,12 +99,13 @@ TEST(man_page, ttyprog_page_names_every_command_and_quotes_every_message) {
     EXPECT_TRUE(std::regex_search(raw_page, std::regex("\n\\.B[IR]? " + name + "[ \n]")))
         << "no entry for the command " << name;
   }
-  EXPECT_EQ(commands, 8);
+  EXPECT_EQ(commands, 9);
 
   // A message is a literal with a blank in it or one that ends like a sentence ("Done!").
   int messages = 0;
   for (const auto& file : fs::directory_iterator(SOURCE_DIR / "src/cli")) {
-    if (file.path().extension() != ".cpp") continue;
+    // The help text is checked against the page as a whole below.
+    if (file.path().extension() != ".cpp" || file.path().filename() == "help.cpp") continue;
     for (const std::string& literal : string_literals(read_file(file.path()))) {
       const std::string text = collapse_blanks(literal);
       const bool sentence = !text.empty() && std::string_view(".!?").find(text.back()) != std::string_view::npos;
@@ -115,6 +116,25 @@ TEST(man_page, ttyprog_page_names_every_command_and_quotes_every_message) {
     }
   }
   EXPECT_GT(messages, 20);
+}
+
+// --help and the page say the same: the same commands, options and environment variables.
+TEST(man_page, help_names_what_the_page_names) {
+  const run_result help = run_binary(TTYPROG_BIN, {"ttyprog", "--help"});
+  ASSERT_EQ(help.exit_code, 0);
+  const std::string raw_page = read_file(SOURCE_DIR / "man/ttyprog.1");
+  const std::regex entry(R"(\n\.TP\n\.B[IR]? ((\\-\\-)?[a-z]+)[ \n])");
+  int names = 0;
+  for (std::sregex_iterator it(raw_page.begin(), raw_page.end(), entry), end; it != end; ++it) {
+    const std::string name = std::regex_replace((*it)[1].str(), std::regex(R"(\\-)"), "-");
+    ++names;
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + name + " "))) << "--help lacks " << name;
+  }
+  EXPECT_GE(names, 11);
+  const std::regex variable("TTYPROG_[A-Z]+");
+  for (std::sregex_iterator it(help.out.begin(), help.out.end(), variable), end; it != end; ++it) {
+    EXPECT_NE(raw_page.find("\n.B " + it->str() + "\n"), std::string::npos) << "the page lacks " << it->str();
+  }
 }
 
 TEST(man_page, simulator_page_describes_every_option_of_its_help) {

@@ -1,7 +1,7 @@
 #include <array>
-#include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 
 namespace ttyprog {
 
@@ -13,7 +13,7 @@ struct command {
 };
 
 // Every command, in the order they are matched: exact, case-sensitive names.
-constexpr std::array<command, 8> COMMANDS{{
+constexpr std::array<command, 9> COMMANDS{{
     {"erase", run_erase},
     {"eraseall", run_erase_all},
     {"writeprogram", run_write_program},
@@ -22,6 +22,7 @@ constexpr std::array<command, 8> COMMANDS{{
     {"writeconfig", run_write_config},
     {"readprogram", run_read_program},
     {"readidandconfig", run_read_id_config},
+    {"readhex", run_read_hex},
 }};
 
 }  // namespace
@@ -33,6 +34,9 @@ command_fn find_command(std::string_view name) {
   return run_invalid_command;
 }
 
-void run_invalid_command(serial_port&, const char*) { std::puts("invalid command"); }
+outcome run_invalid_command(serial_port&, const char*) {
+  out_line("invalid command");
+  return outcome::unknown_command;
+}
 
 }  // namespace ttyprog

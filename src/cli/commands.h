@@ -1,26 +1,28 @@
 // The commands of the tool and the table that picks one by name.
 //
 // Each command gets the open port and the optional parameter (nullptr when absent), prints its
-// own lines and returns when it is done; the entry closes the port afterwards.
+// own lines and returns what it achieved; the entry closes the port afterwards.
 #pragma once
 
 #include <string_view>
 
+#include "cli/outcome.h"
 #include "link/word_link.h"
 
 namespace ttyprog {
 
-using command_fn = void (*)(serial_port& port, const char* param);
+using command_fn = outcome (*)(serial_port& port, const char* param);
 
-void run_erase(serial_port& port, const char* param);
-void run_erase_all(serial_port& port, const char* param);
-void run_write_program(serial_port& port, const char* param);
-void run_verify_program(serial_port& port, const char* param);
-void run_write_id(serial_port& port, const char* param);
-void run_write_config(serial_port& port, const char* param);
-void run_read_program(serial_port& port, const char* param);
-void run_read_id_config(serial_port& port, const char* param);
-void run_invalid_command(serial_port& port, const char* param);
+outcome run_erase(serial_port& port, const char* param);
+outcome run_erase_all(serial_port& port, const char* param);
+outcome run_write_program(serial_port& port, const char* param);
+outcome run_verify_program(serial_port& port, const char* param);
+outcome run_write_id(serial_port& port, const char* param);
+outcome run_write_config(serial_port& port, const char* param);
+outcome run_read_program(serial_port& port, const char* param);
+outcome run_read_hex(serial_port& port, const char* param);
+outcome run_read_id_config(serial_port& port, const char* param);
+outcome run_invalid_command(serial_port& port, const char* param);
 
 // The command named `name`; an unknown name gets the command that says so.
 command_fn find_command(std::string_view name);

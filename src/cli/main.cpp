@@ -3,18 +3,36 @@
 //   ttyprog PORT COMMAND [PARAM]
 //
 // TTYPROG_TIMEOUT (seconds) changes how long the programmer may stay silent; 10 s by default.
+// TTYPROG_STRICT=1 makes the exit code tell the command's outcome (see cli/outcome.h).
 //
-// Exit code 1 when the arguments are short or the port cannot be opened; 0 on every path after
-// the port was opened, whatever the command's outcome (its lines on standard output say that).
+// Exit code 1 when the arguments are short, an environment value is invalid or the port cannot be
+// opened. After the port was opened: 0 whatever the command's outcome (its lines on standard output
+// say that), unless standard output was lost; with TTYPROG_STRICT=1 the outcome's own code. A run
+// stopped by SIGINT, SIGTERM or SIGHUP ends by that signal once the port is closed.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
+#include "cli/blocks.h"
 #include "cli/commands.h"
+#include "cli/help.h"
+#include "cli/outcome.h"
+#include "cli/output.h"
 #include "cli/param_parse.h"
 #include "cli/port_error.h"
-#include "platform/console.h"
 #include "link/word_link.h"
+#include "platform/console.h"
+
+namespace {
+
+// The value of an environment setting, or nullptr when it is unset or empty.
+const char* setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace ttyprog;
@@ -23,35 +41,52 @@ int main(int argc, char** argv) {
   // away must not cut a block short on the wire.
   prepare_standard_output();
 
-  // 1. Arguments: a port and a command at least; words after the parameter are ignored.
+  // 1. Arguments: an option alone, or a port and a command at least; words after the parameter
+  //    are ignored.
+  if (argc == 2) {
+    if (const auto option = std::string_view(argv[1]); option == "--help" || option == "--version") {
+      option == "--help" ? print_help() : print_version();
+      return out_flush() ? EXIT_DONE : EXIT_OUTPUT_LOST;
+    }
+  }
   if (argc < 3) {
     std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
-    return 1;
+    return EXIT_USAGE;
   }
   const char* port_name = argv[1];
   const char* command_name = argv[2];
   const char* param = argc > 3 ? argv[3] : nullptr;
 
-  // 2. The port, opened and configured before the command name is looked at.
+  // 2. The settings from the environment.
   std::chrono::milliseconds bound = LINK_TIMEOUT;
-  if (const char* timeout = std::getenv("TTYPROG_TIMEOUT"); timeout != nullptr && *timeout != '\0') {
+  if (const char* timeout = setting("TTYPROG_TIMEOUT")) {
     std::optional<std::chrono::milliseconds> chosen = parse_timeout(timeout);
     if (!chosen) {
       std::fprintf(stderr, "Invalid TTYPROG_TIMEOUT %s!\n", timeout);
-      return 1;
+      return EXIT_USAGE;
     }
     bound = *chosen;
   }
+  const std::optional<bool> strict = parse_strict(setting("TTYPROG_STRICT"));
+  if (!strict) {
+    std::fprintf(stderr, "Invalid TTYPROG_STRICT %s!\n", setting("TTYPROG_STRICT"));
+    return EXIT_USAGE;
+  }
+
+  // 3. The port, opened and configured before the command name is looked at.
   open_result opened = open_port(port_name, bound);
   if (!opened.port) {
     report_port_failure(port_name, opened);
-    return 1;
+    return EXIT_USAGE;
   }
-  serial_port& port = *opened.port;
 
-  // 3. The command, picked by its exact name.
-  find_command(command_name)(port, param);
+  // 4. The command, picked by its exact name, unless a stop was asked for meanwhile.
+  outcome result = stop_here(0, 0, "") ? stopped_outcome()
+                                        : find_command(command_name)(*opened.port, param);
+  if (!out_flush()) result = outcome::output_lost;
 
-  // 4. The port closes as it goes out of scope.
-  return 0;
+  // 5. The port is closed; a run that was asked to stop ends the way the signal would end it.
+  opened.port.reset();
+  if (const int request = stop_request(); request != 0) end_by_stop_request(request);
+  return exit_code(result, *strict);
 }

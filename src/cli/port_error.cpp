@@ -128,9 +128,9 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
       out.add("%s is this session's own terminal, not a programmer's line.", port_name);
       break;
     case open_failure::refused_setting:
-      out.add("The device refused the line setting (9600 baud, 8N1, no flow control)%s%s.",
-              facts.system_error != 0 ? ": " : "",
-              facts.system_error != 0 ? system_error_text(facts.system_error).c_str() : "");
+      out.add("The device refused the line setting (9600 baud, 8N1, no flow control)");
+      if (facts.system_error != 0) out.add(": %s", system_error_text(facts.system_error).c_str());
+      out.add(".");
       break;
     case open_failure::none:
     case open_failure::other:

@@ -11,6 +11,8 @@ namespace {
 
 constexpr unsigned DEFAULT_COLUMNS = 80;
 
+progress_line* shown = nullptr;  // the line on the terminal; one at a time
+
 // Writes `text` over the line now shown, blanking what an older, longer line leaves behind:
 // "\r" text, then for a shorter text the spaces and "\r" text again. One write, so the terminal
 // never shows half a line; an empty text erases the line and leaves the cursor at its start.
@@ -51,8 +53,18 @@ progress_line::progress_line(const char* action, std::uint64_t total)
     : action_(action), total_(total), enabled_(total > 0 && stderr_is_terminal()),
       start_(clock::now()) {
   if (!enabled_) return;
+  shown = this;
   columns_ = stderr_columns();
   draw(0);
+}
+
+progress_line::~progress_line() {
+  erase();
+  if (shown == this) shown = nullptr;
+}
+
+void erase_progress() {
+  if (shown != nullptr) shown->erase();
 }
 
 void progress_line::advance(std::uint64_t done) {

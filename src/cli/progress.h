@@ -23,13 +23,16 @@ progress_text format_progress(const char* action, std::uint64_t done, std::uint6
 // Shortest time between two redraws.
 inline constexpr std::chrono::milliseconds REDRAW_INTERVAL{200};
 
+// Erases the progress line now shown, if any. Standard output's writers call it before every line.
+void erase_progress();
+
 class progress_line {
  public:
   // Draws "0 of total" at once, when standard error is a terminal and there is work to show.
   progress_line(const char* action, std::uint64_t total);
   progress_line(const progress_line&) = delete;
   progress_line& operator=(const progress_line&) = delete;
-  ~progress_line() { erase(); }
+  ~progress_line();
 
   // Notes that `done` words are finished; redraws when the last drawing is old enough.
   void advance(std::uint64_t done);

@@ -1,11 +1,14 @@
-// readprogram: program memory from word 0 as a hexadecimal dump, eight words to a line.
+// readprogram and readhex: program memory from word 0, as a hexadecimal dump eight words to a
+// line, or as Intel HEX text that writeprogram takes back.
 #include <array>
 #include <cstdio>
 
+#include "cli/blocks.h"
 #include "cli/commands.h"
 #include "cli/link_failure.h"
+#include "cli/output.h"
 #include "cli/param_parse.h"
-#include "cli/progress.h"
+#include "image/hex_writer.h"
 #include "link/protocol.h"
 
 namespace ttyprog {
@@ -13,35 +16,82 @@ namespace ttyprog {
 namespace {
 
 constexpr std::uint32_t DEFAULT_READ_WORDS = 512;
+constexpr std::uint32_t DEFAULT_BACKUP_WORDS = 8192;
+// Intel HEX addresses bytes with 32 bits: at most 2^31 words.
+constexpr std::uint32_t MAX_HEX_WORDS = 0x80000000u;
 
 void print_dump_block(std::span<const std::uint16_t> words) {
   for (std::size_t j = 0; j < words.size(); ++j) {
-    std::printf("%04x%c", static_cast<unsigned>(words[j]), (j + 1) % 8 == 0 ? '\n' : ' ');
+    out_format("%04x%c", static_cast<unsigned>(words[j]), (j + 1) % 8 == 0 ? '\n' : ' ');
   }
-  if (words.size() % 8 != 0) std::putchar('\n');
+  if (words.size() % 8 != 0) out_format("\n");
+}
+
+void print_hex_block(std::uint16_t& upper, std::uint64_t first, std::span<const std::uint16_t> words) {
+  for (std::size_t j = 0; j < words.size(); j += HEX_RECORD_WORDS) {
+    hex_text_chunk text{};
+    format_hex_words(text, upper, first + j, words.subspan(j, std::min(HEX_RECORD_WORDS, words.size() - j)));
+    out_format("%s", text.data());
+  }
 }
 
 }  // namespace
 
-void run_read_program(serial_port& port, const char* param) {
+outcome run_read_program(serial_port& port, const char* param) {
   const std::uint32_t count =
       param == nullptr ? DEFAULT_READ_WORDS : parse_word_count(param, DEFAULT_READ_WORDS);
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
-  std::uint32_t done = 0;
-  progress_line progress("reading", count);
-  while (done < count) {
-    const std::size_t n = std::min<std::size_t>(BLOCK_WORDS, count - done);
-    block_read got = prog_read_block(port, n, buffer);
-    progress.erase();
-    if (got.link != link_status::ok || got.count != n) {
-      std::puts("read size error");
-      report_link_failure(got.link);
-      return;
-    }
-    print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
-    done += static_cast<std::uint32_t>(n);
-    progress.advance(done);
+  const blocks_result read = for_each_block(
+      "reading", count, "the dump is incomplete", [&](std::size_t, std::size_t n) {
+        const block_read got = prog_read_block(port, n, buffer);
+        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+        print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
+        return block_step{};
+      });
+  switch (read.end) {
+    case blocks_end::finished:
+      return outcome::done;
+    case blocks_end::stopped:
+      return stopped_outcome();
+    case blocks_end::failed:
+      break;
   }
+  out_line("read size error");
+  report_link_failure(read.link);
+  return failure_of(read.link);
+}
+
+outcome run_read_hex(serial_port& port, const char* param) {
+  const std::uint32_t count =
+      param == nullptr ? DEFAULT_BACKUP_WORDS : parse_word_count(param, DEFAULT_BACKUP_WORDS);
+  if (count > MAX_HEX_WORDS) {
+    std::fprintf(stderr, "Intel HEX holds at most %u words!\n", MAX_HEX_WORDS);
+    return outcome::bad_input;
+  }
+  std::array<std::uint16_t, BLOCK_WORDS> buffer{};
+  std::uint16_t upper = 0;
+  const blocks_result read = for_each_block(
+      "reading", count, "the HEX text is incomplete", [&](std::size_t first, std::size_t n) {
+        const block_read got = prog_read_block(port, n, buffer);
+        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+        print_hex_block(upper, first, std::span<const std::uint16_t>(buffer).first(n));
+        return block_step{};
+      });
+  switch (read.end) {
+    case blocks_end::finished:
+      out_format("%s", HEX_END_OF_FILE);
+      return outcome::done;
+    case blocks_end::stopped:
+      return stopped_outcome();
+    case blocks_end::failed:
+      break;
+  }
+  // Standard output holds only records: the failure goes to standard error, and without the
+  // end-of-file record the text does not pass for a whole backup.
+  out_flush();
+  std::fputs("read size error\n", stderr);
+  report_link_failure(read.link);
+  return failure_of(read.link);
 }
 
 }  // namespace ttyprog

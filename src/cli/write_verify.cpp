@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/blocks.h"
 #include "cli/commands.h"
 #include "cli/link_failure.h"
-#include "cli/progress.h"
+#include "cli/output.h"
 #include "image/hex_image.h"
-#include "platform/input_file.h"
 #include "link/protocol.h"
+#include "platform/input_file.h"
 
 namespace ttyprog {
 
@@ -26,22 +27,26 @@ using input_stream = std::unique_ptr<std::FILE, file_closer>;
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
   if (param == nullptr) return input_stream(stdin);
   input_stream input(open_hex_file(param, writer_wait));
-  if (!input) std::puts("input file open failed!");
+  if (!input) out_line("input file open failed!");
   return input;
 }
 
-// Loads the whole text before anything goes to the programmer. Returns the word count, or -1
-// after telling the user why there is nothing to send.
-int load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait) {
-  input_stream input = open_input(param, writer_wait);
-  if (!input) return -1;
-  int words = load_hex_image(image, input.get());
-  if (words < 0) std::puts("invalid hex file!");
-  return words;
-}
+// The word count of a loaded HEX text, or the outcome that ends the command after the line that
+// told the user why there is nothing to send.
+struct loaded_input {
+  std::size_t words = 0;
+  bool usable = false;
+};
 
-std::size_t block_length(std::size_t total, std::size_t done) {
-  return std::min(total - done, BLOCK_WORDS);
+loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait) {
+  input_stream input = open_input(param, writer_wait);
+  if (!input) return {};
+  const int words = load_hex_image(image, input.get());
+  if (words < 0) {
+    out_line("invalid hex file!");
+    return {};
+  }
+  return {static_cast<std::size_t>(words), true};
 }
 
 // The block terminator cannot travel inside a block: the programmer would end the block there
@@ -50,61 +55,64 @@ bool image_is_writable(const program_image& image, std::size_t words) {
   auto end = image.begin() + static_cast<std::ptrdiff_t>(words);
   auto terminator = std::find(image.begin(), end, std::uint32_t{END_OF_BLOCK});
   if (terminator == end) return true;
-  std::printf("word ffff at %04x cannot be written!\n",
-              static_cast<unsigned>(terminator - image.begin()));
+  out_format("word ffff at %04x cannot be written!\n",
+             static_cast<unsigned>(terminator - image.begin()));
   return false;
 }
 
 }  // namespace
 
-void run_write_program(serial_port& port, const char* param) {
+outcome run_write_program(serial_port& port, const char* param) {
   program_image image{};
-  const int loaded = load_input(image, param, port.bound());
-  if (loaded < 0) return;
-  const auto words = static_cast<std::size_t>(loaded);
-  if (!image_is_writable(image, words)) return;
+  const loaded_input input = load_input(image, param, port.bound());
+  if (!input.usable) return outcome::bad_input;
+  if (!image_is_writable(image, input.words)) return outcome::bad_input;
 
-  progress_line progress("writing", words);
-  for (std::size_t done = 0; done < words; done += BLOCK_WORDS) {
-    const std::size_t n = block_length(words, done);
-    prog_reply reply = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(done, n));
-    if (!reply.ok()) {
-      progress.erase();
-      std::puts("Failed...");
-      report_link_failure(reply.link);
-      return;
-    }
-    progress.advance(done + n);
+  const blocks_result written = for_each_block(
+      "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n) {
+        const prog_reply reply =
+            prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n));
+        return block_step{reply.ok(), reply.link};
+      });
+  switch (written.end) {
+    case blocks_end::stopped:
+      return stopped_outcome();
+    case blocks_end::failed:
+      out_line("Failed...");
+      report_link_failure(written.link);
+      return failure_of(written.link);
+    case blocks_end::finished:
+      break;
   }
-  progress.erase();
-  std::puts("Done.");
+  out_line("Done.");
+  return input.words == 0 ? outcome::no_data : outcome::done;
 }
 
-void run_verify_program(serial_port& port, const char* param) {
+outcome run_verify_program(serial_port& port, const char* param) {
   program_image image{};
-  const int loaded = load_input(image, param, port.bound());
-  if (loaded < 0) return;
-  const auto words = static_cast<std::size_t>(loaded);
+  const loaded_input input = load_input(image, param, port.bound());
+  if (!input.usable) return outcome::bad_input;
 
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   int errors = 0;
-  progress_line progress("verifying", words);
-  for (std::size_t done = 0; done < words; done += BLOCK_WORDS) {
-    const std::size_t n = block_length(words, done);
-    block_read got = prog_read_block(port, n, buffer);
-    if (got.link != link_status::ok || got.count != n) {
-      progress.erase();
-      std::puts("read size error");
-      report_link_failure(got.link);
-      break;
-    }
-    for (std::size_t j = 0; j < n; ++j) {
-      if (buffer[j] != image[done + j]) ++errors;
-    }
-    progress.advance(done + n);
+  const blocks_result compared = for_each_block(
+      "verifying", input.words, "the rest was not compared", [&](std::size_t first, std::size_t n) {
+        const block_read got = prog_read_block(port, n, buffer);
+        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+        for (std::size_t j = 0; j < n; ++j) {
+          if (buffer[j] != image[first + j]) ++errors;
+        }
+        return block_step{};
+      });
+  if (compared.end == blocks_end::stopped) return stopped_outcome();
+  if (compared.end == blocks_end::failed) {
+    out_line("read size error");
+    report_link_failure(compared.link);
   }
-  progress.erase();
-  std::printf("verify done. found %d error(s).\n", errors);
+  out_format("verify done. found %d error(s).\n", errors);
+  if (compared.end == blocks_end::failed) return failure_of(compared.link);
+  if (errors != 0) return outcome::differences;
+  return input.words == 0 ? outcome::no_data : outcome::done;
 }
 
 }  // namespace ttyprog

@@ -1,8 +1,10 @@
 // The program image and the Intel HEX loader that fills it.
 //
-// The image holds the target's program memory as words, word 0 upwards. Only data records carry
-// data; each is placed by its own 16-bit byte address, so the image covers byte addresses below
-// 0x4000. The loader prints nothing and never closes the stream it is given.
+// The image holds the target's program memory as words, word 0 upwards, so it covers byte
+// addresses below 0x4000. Only data records carry data; each is placed by its full byte address:
+// its own 16-bit address plus the base set by the latest extended address record (type 02: value
+// times 16, type 04: value times 65536). The loader prints nothing and never closes the stream it
+// is given.
 #pragma once
 
 #include <array>
@@ -34,9 +36,39 @@ std::uint8_t parse_hex_pair(const char* text);
 int parse_hex_record(std::span<std::uint8_t, HEX_RECORD_BYTES> data, std::uint16_t& address,
                      const char* text);
 
+// Decodes an extended address record (type 02 or 04), `text` as for parse_hex_record. With
+// exactly two data bytes and a correct checksum it stores the base the record sets for later data
+// records in `base` and returns 1. Returns 0 for a record of any other type, HEX_MALFORMED for a
+// wrong length or a data byte count other than two, HEX_BAD_CHECKSUM; `base` is then unchanged.
+int parse_hex_address_record(std::uint32_t& base, const char* text);
+
+// The first fault of a load; the load fails on any of them.
+enum class hex_fault {
+  none,
+  length,              // a record's text length is wrong
+  checksum,            // a data record's checksum is wrong
+  odd_address,         // a data record starts at an odd byte address
+  odd_byte_count,      // a data record holds an odd number of bytes
+  bad_address_record,  // an extended address record without two data bytes or with a bad checksum
+  read_error,          // the stream failed part way
+};
+
+// What a load found, for the caller's messages.
+struct hex_load_report {
+  int words = 0;                     // the word count, or -1 when the load failed
+  std::size_t first_fault_line = 0;  // line of the first fault, counted from 1; 0 when none
+  hex_fault first_fault = hex_fault::none;
+  std::size_t data_records = 0;     // good data records with data, skipped ones included
+  std::size_t skipped_records = 0;  // of those, the ones wholly at word IMAGE_WORDS or beyond
+  std::uint64_t first_skipped_address = 0;  // full byte address of the first skipped record
+};
+
 // Fills `image` from the HEX text on `stream`, read to its end. Returns the word count (one more
 // than the highest word written, 0 when none was) or -1 when any record was bad or the stream
 // could not be read.
 int load_hex_image(program_image& image, std::FILE* stream);
+
+// The same load, reporting what it found; its `words` is what load_hex_image returns.
+hex_load_report load_hex_image_report(program_image& image, std::FILE* stream);
 
 }  // namespace ttyprog

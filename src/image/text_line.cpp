@@ -2,12 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace ttyprog {
+namespace {
+
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
+}  // namespace
 
 bool text_line_reader::refill() {
   next_ = 0;
   end_ = std::fread(chunk_.data(), 1, chunk_.size(), stream_);
+  // fread fills the chunk unless the stream ends first, so a mark at the start is whole in it.
+  if (!started_) {
+    started_ = true;
+    if (std::string_view(chunk_.data(), end_).starts_with(UTF8_BOM)) {
+      next_ = UTF8_BOM.size();
+    }
+  }
   return end_ > 0;
 }
 

@@ -3,6 +3,8 @@
 // HEX files come from many tools and platforms, so their lines may end in LF or in CR LF. A read
 // here treats a CR directly followed by LF as one newline, as a text-mode stream does, and keeps a
 // lone CR as an ordinary character. A line longer than the buffer arrives in several pieces.
+// Editors may put a UTF-8 byte order mark (EF BB BF) before the text; at the very start of the
+// stream it is not part of the first line. Anywhere else it is kept like any other characters.
 #pragma once
 
 #include <array>
@@ -33,6 +35,7 @@ class text_line_reader {
   std::array<char, 16384> chunk_{};
   std::size_t next_ = 0;  // first character of chunk_ not handed out yet
   std::size_t end_ = 0;   // end of the characters read into chunk_
+  bool started_ = false;  // the first chunk has been read
 };
 
 }  // namespace ttyprog

@@ -28,8 +28,21 @@ bool writer_came(int fd, std::chrono::milliseconds wait) {
 }  // namespace
 
 std::FILE* open_hex_file(const char* path, std::chrono::milliseconds writer_wait) {
-  // Non-blocking, so that a pipe without a writer does not hold the open.
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A character device (a terminal, the port itself, /dev/zero) either never ends or never
+  // starts: it is no file to load. Standard input is read from whatever it is, so a path that
+  // names the very file standard input is (/dev/stdin) is let through. Looked at before the open,
+  // since opening a terminal or a port can change it.
+  struct stat named{};
+  struct stat standard_input{};
+  if (::stat(path, &named) == 0 && S_ISCHR(named.st_mode) &&
+      !(::fstat(STDIN_FILENO, &standard_input) == 0 && standard_input.st_dev == named.st_dev &&
+        standard_input.st_ino == named.st_ino && standard_input.st_rdev == named.st_rdev)) {
+    errno = ENODEV;
+    return nullptr;
+  }
+  // Non-blocking, so that a pipe without a writer does not hold the open; no controlling terminal
+  // is taken on.
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return nullptr;
   struct stat info{};
   // A directory opens here but cannot be read as text: it is no file to load, as on Windows.

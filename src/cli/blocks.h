@@ -1,0 +1,66 @@
+// The one block loop of the commands that move program memory (writeprogram, verifyprogram,
+// readprogram, readhex): blocks of at most BLOCK_WORDS words from word 0, the progress line, and
+// the stop at a block boundary when the user asked to stop or standard output was lost.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+
+#include "cli/outcome.h"
+#include "cli/output.h"
+#include "cli/progress.h"
+#include "link/word_link.h"
+
+namespace ttyprog {
+
+// What one block's exchange came to.
+struct block_step {
+  bool ok = true;                       // go on with the next block
+  link_status link = link_status::ok;  // when not ok: what the link saw
+};
+
+enum class blocks_end {
+  finished,  // every block went through
+  failed,    // a block failed; the command prints its failure line
+  stopped,   // a stop request or lost standard output ended the loop between two blocks
+};
+
+struct blocks_result {
+  blocks_end end = blocks_end::finished;
+  std::size_t done = 0;                // words of the blocks that went through
+  link_status link = link_status::ok;  // for failed: what the link saw
+};
+
+// True when the command must not start another exchange. A stop request is told on standard
+// error, once: "Interrupted after D of T words: " and `left_behind` (what that leaves, e.g. "the
+// target is partly written"), or "Interrupted: nothing was sent." before the first exchange.
+bool stop_here(std::size_t done, std::size_t total, const char* left_behind);
+
+// What a command stopped between two exchanges achieved.
+inline outcome stopped_outcome() { return output_lost() ? outcome::output_lost : outcome::refused; }
+
+// Runs `step(first, n)` for each block of `total` words, in order, until one fails or a stop is
+// due. `action` names the work on the progress line ("writing").
+template <typename Step>
+blocks_result for_each_block(const char* action, std::size_t total, const char* left_behind, Step step) {
+  progress_line progress(action, total);
+  blocks_result result;
+  while (result.done < total) {
+    if (stop_here(result.done, total, left_behind)) {
+      result.end = blocks_end::stopped;
+      return result;
+    }
+    const std::size_t n = std::min(total - result.done, BLOCK_WORDS);
+    const block_step got = step(result.done, n);
+    if (!got.ok) {
+      result.end = blocks_end::failed;
+      result.link = got.link;
+      return result;
+    }
+    result.done += n;
+    progress.advance(result.done);
+  }
+  return result;
+}
+
+}  // namespace ttyprog
