@@ -18,9 +18,9 @@ step() { printf '== %s (%ss)\n' "$*" $((SECONDS - started)); }
 step "packages"
 install_missing --no-install-recommends cmake ninja-build g++ gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 wine64 wine
 
-step "cross-build ttyprog.exe"
+step "cross-build ttyprog.exe and its line-setting check"
 cmake --preset windows -B "$win_build" >/dev/null
-cmake --build "$win_build" -j"$jobs" --target ttyprog
+cmake --build "$win_build" -j"$jobs" --target ttyprog ttyprog_line_setting_test
 exe="$(cd "$win_build" && pwd)/bin/ttyprog.exe"
 
 step "check that ttyprog.exe needs only system DLLs"

@@ -1,22 +1,18 @@
 // The word link on a Windows communications device, driven with the Win32 serial API.
 //
-// The handle uses ordinary blocking I/O. A word is read only once ClearCommError reports both of
-// its bytes queued, so ReadFile never waits; the wait itself is a poll of the input queue with a
-// 1 ms pause, bounded by the port's time limit. A ClearCommError that fails means the device has
-// gone (unplugged, driver stopped): the exchange ends as lost.
+// The handle uses ordinary blocking I/O with the port's time-outs set (comm_setting_win32.h):
+// reads return at once, a write waits for output room at most the bound. A word is read only once
+// ClearCommError reports both of its bytes queued; the wait itself is a poll of the input queue
+// with a 1 ms pause, bounded by the port's time limit. A ClearCommError that fails means the
+// device has gone (unplugged, driver stopped): the exchange ends as lost.
 #include "link/word_link.h"
 
+#include "link/comm_setting_win32.h"
 #include "link/deadline.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <array>
+#include <atomic>
+#include <csignal>
 
 namespace ttyprog {
 
@@ -30,21 +26,12 @@ struct port_backend {
 
 namespace {
 
-
-// The line setting is the DCB of the 32-bit and 64-bit API, 28 bytes long.
-static_assert(sizeof(DCB) == 28);
+using clock = std::chrono::steady_clock;
 
 HANDLE handle_of(const serial_port& port) { return port_backend::handle(port); }
 
-// 9600 baud, 8 data bits, binary. Everything else stays zero: no parity, one stop bit, no flow
-// control of any kind, DTR and RTS off, no error or null character handling.
-DCB line_setting() {
-  DCB dcb{};
-  dcb.DCBlength = sizeof(DCB);
-  dcb.BaudRate = CBR_9600;
-  dcb.fBinary = 1;
-  dcb.ByteSize = 8;
-  return dcb;
+open_result failed(open_failure failure, DWORD error) {
+  return open_result{std::nullopt, failure, static_cast<int>(error)};
 }
 
 open_failure failure_of(DWORD error) {
@@ -67,13 +54,90 @@ open_failure failure_of(DWORD error) {
   }
 }
 
+// GetCommState fails in these ways on a device that has no serial functions at all (NUL, a
+// console, a printer port): such a name is no serial port. Any other failure comes from a serial
+// device that would not tell its setting.
+bool is_no_comm_device(DWORD error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE ||
+         error == ERROR_NOT_SUPPORTED;
+}
+
 // Bytes waiting in the input queue, or -1 when the device cannot be asked. Pending line errors
-// are cleared by the query and not looked at.
+// (framing, overrun, parity) are cleared by the query and not looked at.
 long queued_bytes(HANDLE handle) {
   DWORD errors = 0;
   COMSTAT status{};
   if (!::ClearCommError(handle, &errors, &status)) return -1;
   return static_cast<long>(status.cbInQue);
+}
+
+// After the setting: whatever the input queue holds is stale, and so is whatever still arrives
+// until the line has been quiet for QUIET_TIME. Waits at most `bound`; a line that never goes
+// quiet is left to the first request, which finds the bytes waiting. False when the device
+// cannot be asked any more.
+bool settle_line(HANDLE handle, std::chrono::milliseconds bound) {
+  if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR)) return false;
+  const auto give_up = clock::now() + bound;
+  auto quiet_since = clock::now();
+  for (;;) {
+    const long queued = queued_bytes(handle);
+    if (queued < 0) return false;
+    const auto now = clock::now();
+    if (queued > 0) {
+      (void)::PurgeComm(handle, PURGE_RXCLEAR);
+      quiet_since = now;
+    } else if (now - quiet_since >= QUIET_TIME) {
+      return true;
+    }
+    if (now >= give_up) return true;
+    ::Sleep(1);
+  }
+}
+
+// Console events while a port is open. The first Ctrl-C, Ctrl-Break or console close is only
+// noted (the command stops at its next exchange boundary); a second one ends the process at once,
+// as the system's own handler would. The noted value is the C runtime's signal number for the
+// event: SIGINT for Ctrl-C, SIGBREAK for Ctrl-Break, SIGTERM for the close.
+std::atomic<int> noted_stop{0};
+std::atomic<bool> closing_console{false};
+bool handler_installed = false;  // changed by the main thread only
+
+int stop_number(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
+    case CTRL_CLOSE_EVENT:
+      return SIGTERM;
+    default:
+      return 0;  // log-off and shut-down: the system's own handling
+  }
+}
+
+BOOL WINAPI on_console_event(DWORD event) {
+  const int request = stop_number(event);
+  if (request == 0) return FALSE;
+  // Set before the request is noted, so that the close of the port cannot miss it.
+  if (event == CTRL_CLOSE_EVENT) closing_console = true;
+  int none = 0;
+  if (!noted_stop.compare_exchange_strong(none, request)) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+  // The system ends the process as soon as this handler returns from a close, or a few seconds
+  // later at the latest: waiting here gives the command that time to reach its boundary and end
+  // the process itself.
+  if (event == CTRL_CLOSE_EVENT) ::Sleep(INFINITE);
+  return TRUE;
+}
+
+void guard_console() {
+  if (!handler_installed) handler_installed = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+}
+
+void unguard_console() {
+  // While a close event waits in the handler, the system holds the handler list: removing the
+  // handler then would wait for the end of the process.
+  if (handler_installed && !closing_console) (void)::SetConsoleCtrlHandler(on_console_event, FALSE);
+  handler_installed = false;
 }
 
 }  // namespace
@@ -82,6 +146,7 @@ void serial_port::close() noexcept {
   if (handle_ == INVALID) return;
   (void)::CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = INVALID;
+  unguard_console();
 }
 
 open_result open_port(const char* name, std::chrono::milliseconds bound) {
@@ -90,21 +155,30 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
                                 nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return open_result{std::nullopt, failure_of(error), static_cast<int>(error)};
+    return failed(failure_of(error), error);
   }
   serial_port port = port_backend::adopt(handle, bound);  // from here the port closes itself on every path
 
   // A file, pipe, console or NUL opens just as well, but only a communications device has a line
   // state to read: anything else is refused before a word could go astray into it.
+  if (::GetFileType(handle) != FILE_TYPE_CHAR) return failed(open_failure::not_a_terminal, 0);
   DCB current{};
   current.DCBlength = sizeof(DCB);
-  if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &current)) {
-    return open_result{std::nullopt, open_failure::not_a_terminal, 0};
+  if (!::GetCommState(handle, &current)) {
+    const DWORD error = ::GetLastError();
+    if (is_no_comm_device(error)) return failed(open_failure::not_a_terminal, 0);
+    return failed(open_failure::refused_setting, error);
   }
+  guard_console();
 
-  // A device that refuses the setting is still used as it is.
+  // The run never talks through a line whose setting or time-outs it could not make its own.
   DCB dcb = line_setting();
-  (void)::SetCommState(handle, &dcb);
+  if (!::SetCommState(handle, &dcb)) return failed(open_failure::refused_setting, ::GetLastError());
+  COMMTIMEOUTS timeouts = port_timeouts(bound);
+  if (!::SetCommTimeouts(handle, &timeouts)) {
+    return failed(open_failure::refused_setting, ::GetLastError());
+  }
+  if (!settle_line(handle, bound)) return failed(open_failure::other, ::GetLastError());
   return open_result{std::move(port), open_failure::none, 0};
 }
 
@@ -122,9 +196,11 @@ link_status send_word(serial_port& port, unsigned value) {
       deadline.progressed();
       continue;
     }
-    // A failed or empty write is tried again for the bytes still unsent, unless the device has
-    // gone, or nothing has moved for the whole bound.
-    if (!done && queued_bytes(handle) < 0) return link_status::lost;
+    // A write that took nothing ran into its own time-out: the output was held for the bound.
+    if (done) return link_status::timed_out;
+    // A failed write is tried again for the bytes still unsent, unless the device has gone, or
+    // nothing has moved for the whole bound.
+    if (queued_bytes(handle) < 0) return link_status::lost;
     if (deadline.passed()) return link_status::timed_out;
     ::Sleep(1);
   }
@@ -143,8 +219,9 @@ word_result receive_word(serial_port& port) {
 
     if (queued >= 2) {
       // Both bytes are queued, so the read finds them waiting. A read that fails or takes nothing
-      // gets one more try; a second such read means the device no longer delivers what it
-      // reported. A short read is continued for the byte still missing.
+      // gets one more try, after the line's error state is cleared (a framing or overrun error
+      // can hold reads until then); a second such read means the device no longer delivers what
+      // it reported. A short read is continued for the byte still missing.
       wire_bytes bytes{};
       DWORD got = 0;
       int fruitless = 0;
@@ -154,7 +231,7 @@ word_result receive_word(serial_port& port) {
                        nullptr) &&
             n > 0) {
           got += n;
-        } else if (++fruitless > 1) {
+        } else if (++fruitless > 1 || queued_bytes(handle) < 0) {
           return {link_status::lost, 0};
         }
       }
@@ -168,8 +245,10 @@ word_result receive_word(serial_port& port) {
 
 bool input_pending(serial_port& port) { return queued_bytes(handle_of(port)) != 0; }
 
-int stop_request() noexcept { return 0; }
+int stop_request() noexcept { return noted_stop; }
 
-void end_by_stop_request(int request) { ::ExitProcess(static_cast<UINT>(128 + request)); }
+// The system's own handler ends a process on Ctrl-C, Ctrl-Break and a console close with
+// STATUS_CONTROL_C_EXIT; a run stopped at its boundary ends the same way.
+void end_by_stop_request(int) { ::ExitProcess(STATUS_CONTROL_C_EXIT); }
 
 }  // namespace ttyprog

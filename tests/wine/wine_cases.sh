@@ -186,7 +186,8 @@ case "$case_name" in
     done
     grep -q '^< 8000$' sim.trace || fail "the holding run did not start"
     run_tool COM5 erase
-    kill "$holder_pid"
+    # The holder notes a first stop signal and would wait out its bound: end it outright.
+    kill -KILL "$holder_pid"
     wait "$holder_pid" || true
     expect 1 '' 'Opening port COM5 failed!\n'
     [ "$(grep -c '^< ' sim.trace)" = 1 ] || fail "a word reached the held port"
@@ -210,6 +211,104 @@ case "$case_name" in
     rm -f "$WINEPREFIX/dosdevices/com12"
     expect 0 'Done!\n' ''
     expect_trace '< 8000' '> c000'
+    ;;
+
+  stale_input)
+    # An earlier run's answer (c000 and half a word) waits in the port's input queue: it must not
+    # answer this run's requests.
+    start_sim --stale c000c0 --refuse 1
+    run_tool COM5 erase
+    expect 0 'Failed...\n' ''
+    expect_trace '< 8000' '> c001'
+    stop_sim
+    start_sim --stale c000c0 --user-id 0badcafe --device-id 1234 --config 2a5f
+    run_tool COM5 readidandconfig
+    expect 0 'reading id informations...\nUser ID   = 0badcafe\nDevice ID = 1234\nConfig    = 2a5f\n' ''
+    ;;
+
+  held_output)
+    # The terminal's output is stopped (as by a received XOFF), so no byte can leave: the write
+    # must give up after the bound instead of waiting forever.
+    start_sim
+    perl -MPOSIX -e 'my $fd = POSIX::open($ARGV[0], O_RDWR | O_NOCTTY | O_NONBLOCK) // die "$!";
+                     POSIX::tcflow($fd, TCOOFF) or die "$!"' "$sim_tty"
+    export TTYPROG_TIMEOUT=1
+    start=$(date +%s%N)
+    rc=0
+    timeout 30 "${as_plain_user[@]}" wine "$TTYPROG_EXE" COM5 erase </dev/null >out.txt 2>err.txt || rc=$?
+    elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+    expect 0 'Failed...\n' 'Programmer not responding!\n'
+    [ "$elapsed_ms" -ge 1000 ] && [ "$elapsed_ms" -lt 10000 ] || fail "gave up after $elapsed_ms ms"
+    [ "$(trace_words)" = "" ] || fail "words crossed a stopped line: $(trace_words)"
+    ;;
+
+  interrupted)
+    # Ctrl-C (Wine turns SIGINT into a console Ctrl-C event) while the port is open. A run ended
+    # by it exits with STATUS_CONTROL_C_EXIT, 0xC000013A: a POSIX shell sees its low byte, 58.
+    # ctrl_c_run COUNT ARGS...: ttyprog.exe ARGS, given COUNT Ctrl-Cs 0.2 s apart once its first
+    # word is on the line; the time from the first Ctrl-C to the end in $elapsed_ms.
+    ctrl_c_run() {
+      local count="$1"
+      shift
+      : >sim.trace
+      rc=0
+      # Started directly, not through the wine_run function, so that $! is the tool's process.
+      "${as_plain_user[@]}" wine "$TTYPROG_EXE" "$@" </dev/null >out.txt 2>err.txt &
+      local tool_pid=$!
+      for _ in $(seq 200); do
+        grep -q '^< ' sim.trace && break
+        sleep 0.05
+      done
+      grep -q '^< ' sim.trace || fail "no word reached the programmer"
+      start=$(date +%s%N)
+      for _ in $(seq "$count"); do
+        kill -INT "$tool_pid" 2>/dev/null || fail "the run had already ended at a first Ctrl-C"
+        sleep 0.2
+      done
+      wait "$tool_pid" || rc=$?
+      elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+    }
+    # Two end the run at once, in the middle of an exchange the programmer never answers.
+    start_sim --silent-after 1
+    TTYPROG_TIMEOUT=4 ctrl_c_run 2 COM5 erase
+    expect 58 '' ''
+    [ "$elapsed_ms" -lt 2000 ] || fail "two Ctrl-Cs ended the run only after $elapsed_ms ms"
+    stop_sim
+    # One is only noted: the block under way is sent and answered in full, then the write stops
+    # before the next one. Each block takes the programmer about 0.25 s.
+    write_full_image
+    start_sim --word-time 500
+    ctrl_c_run 1 COM5 writeprogram full.hex
+    [ "$rc" = 58 ] || fail "exit code $rc after one Ctrl-C (stderr: $(cat err.txt))"
+    same_as out.txt ''
+    blocks="$(grep -c '^< 8010$' sim.trace)"
+    [ "$blocks" -lt 16 ] || fail "the write was not stopped"
+    [ "$(grep -c '^> c000$' sim.trace)" = "$blocks" ] || fail "a block was left unanswered"
+    same_as err.txt "Interrupted after $((blocks * 512)) of 8192 words: the target is partly written.\n"
+    ;;
+
+  strict_exit_codes)
+    # With TTYPROG_STRICT=1 the exit code tells the outcome; on Windows too it reaches the caller.
+    export TTYPROG_STRICT=1
+    printf ':0400000001020304F2\r\n:00000001FF\r\n' >two_words.hex
+    start_sim --refuse 2
+    run_tool COM5 erase
+    expect 0 'Done!\n' ''
+    run_tool COM5 erase
+    expect 2 'Failed...\n' ''
+    run_tool COM5 verifyprogram two_words.hex
+    expect 4 'verify done. found 2 error(s).\n' ''
+    stop_sim
+    start_sim --silent-after 1
+    TTYPROG_TIMEOUT=1 run_tool COM5 erase
+    expect 3 'Failed...\n' 'Programmer not responding!\n'
+    ;;
+
+  line_setting)
+    # The DCB and time-outs the back end builds, checked field by field by a Windows executable.
+    rc=0
+    wine_run "$TTYPROG_LINE_SETTING_TEST" </dev/null >out.txt 2>err.txt || rc=$?
+    [ "$rc" = 0 ] || fail "$(cat out.txt err.txt)"
     ;;
 
   *)

@@ -1,6 +1,6 @@
 # Shared by the Wine test scripts (sourced). Expects from CTest: WINEPREFIX, WINE_WORK,
-# TTYPROG_EXE (the cross-built ttyprog.exe), TTYPROG_SIM and TTYPROG_LINUX (this build's
-# simulator and Linux tool).
+# TTYPROG_EXE (the cross-built ttyprog.exe), TTYPROG_LINE_SETTING_TEST (the Windows check built
+# beside it), TTYPROG_SIM and TTYPROG_LINUX (this build's simulator and Linux tool).
 set -euo pipefail
 export WINEDEBUG=-all WINEARCH=win64
 
