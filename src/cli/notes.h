@@ -3,6 +3,8 @@
 // with TTYPROG_VERBOSE=1; standard output never changes.
 #pragma once
 
+#include "cli/output.h"
+
 namespace ttyprog {
 
 // Decides once, at the start of a run, whether notes are written.
@@ -11,6 +13,6 @@ void want_notes(bool verbose);
 bool notes_wanted();
 
 // Writes one note, with its newline, when notes are wanted.
-[[gnu::format(printf, 1, 2)]] void note(const char* format, ...);
+TTYPROG_PRINTF_FORMAT(1, 2) void note(const char* format, ...);
 
 }  // namespace ttyprog

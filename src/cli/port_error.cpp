@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/output.h"
 #include "platform/console.h"
 
 namespace ttyprog {
@@ -17,7 +18,7 @@ class line_writer {
  public:
   explicit line_writer(cause_line& line) : line_(line) { line_[0] = '\0'; }
 
-  [[gnu::format(printf, 2, 3)]] void add(const char* format, ...) {
+  TTYPROG_PRINTF_FORMAT(2, 3) void add(const char* format, ...) {
     if (used_ + 1 >= line_.size()) return;
     std::va_list args;
     va_start(args, format);
