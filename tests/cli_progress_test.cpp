@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,22 +18,27 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(ProgressText, ShowsWordsPercentAndElapsedTime) {
+TEST(ProgressText, ShowsWordsPercentElapsedAndLeft) {
   struct row {
     std::uint64_t done, total;
     long long elapsed_ms;
     unsigned columns;
     const char* expected;
   };
+  // Time left: the line time of the words left (2 bytes a word at 9600 baud: 8192 words 17.1 s),
+  // or more when the run so far went slower than the line.
   const row rows[] = {
-      {0, 8192, 0, 80, "writing 0/8192 words   0%  0:00"},
-      {1536, 8192, 3999, 80, "writing 1536/8192 words  18%  0:03"},
-      {8191, 8192, 754'000, 80, "writing 8191/8192 words  99%  12:34"},  // never 100% early
-      {2147483648, 4294967295, 0, 0, "writing 2147483648/4294967295 words  50%  0:00"},
+      {0, 8192, 0, 80, "writing 0/8192 words   0%  0:00, 0:18 left"},
+      {1536, 8192, 3999, 80, "writing 1536/8192 words  18%  0:03, 0:18 left"},
+      {1536, 8192, 1000, 80, "writing 1536/8192 words  18%  0:01, 0:14 left"},
+      {8191, 8192, 754'000, 80, "writing 8191/8192 words  99%  12:34, 0:01 left"},  // never 100% early
+      {2147483648, 4294967295, 0, 0, "writing 2147483648/4294967295 words  50%  0:00, 74565:22 left"},
       {1536, 8192, 3999, 20, "writing 1536/8192 w"},  // cut to the width less one
   };
   for (const row& r : rows) {
-    EXPECT_STREQ(format_progress("writing", r.done, r.total, milliseconds(r.elapsed_ms), r.columns)
+    const milliseconds elapsed(r.elapsed_ms);
+    EXPECT_STREQ(format_progress("writing", r.done, r.total, elapsed, time_left(r.done, r.total, elapsed),
+                                 r.columns)
                      .data(),
                  r.expected);
   }
@@ -92,6 +98,17 @@ TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
     EXPECT_EQ(shown.terminal.find('\n'), std::string::npos) << "the line must stay in place";
     EXPECT_TRUE(test::screen_of(shown.terminal).empty()) << "left on screen: " << shown.terminal;
   }
+}
+
+// The line moves with the words of a block, not once a block: a paced block of 512 words takes
+// about a second, and the line is redrawn within it.
+TEST(Progress, MovesWithinABlock) {
+  test::simulator sim({"--pace"});
+  const test::terminal_result shown = test::run_on_terminal(with_port(sim, {"readprogram", "512"}));
+  const std::regex within(R"(\rreading ([1-9][0-9]*)/512 words)");
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(shown.terminal, found, within)) << shown.terminal;
+  EXPECT_LT(std::stoi(found[1]), 512);
 }
 
 std::vector<std::string> dump_lines(std::size_t words) {

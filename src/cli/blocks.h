@@ -9,7 +9,7 @@
 #include "cli/outcome.h"
 #include "cli/output.h"
 #include "cli/progress.h"
-#include "link/word_link.h"
+#include "link/protocol.h"
 
 namespace ttyprog {
 
@@ -39,8 +39,20 @@ bool stop_here(std::size_t done, std::size_t total, const char* left_behind);
 // What a command stopped between two exchanges achieved.
 inline outcome stopped_outcome() { return output_lost() ? outcome::output_lost : outcome::refused; }
 
-// Runs `step(first, n)` for each block of `total` words, in order, until one fails or a stop is
-// due. `action` names the work on the progress line ("writing").
+// Moves the progress line as a block's words go: word `first + words` of the whole transfer.
+struct block_progress {
+  progress_line* line;
+  std::size_t first;
+
+  static void moved(void* context, std::size_t words) {
+    const auto* self = static_cast<const block_progress*>(context);
+    self->line->advance(self->first + words);
+  }
+};
+
+// Runs `step(first, n, observer)` for each block of `total` words, in order, until one fails or a
+// stop is due; the step hands `observer` to the exchange so the progress line moves word by word.
+// `action` names the work on the progress line ("writing").
 template <typename Step>
 blocks_result for_each_block(const char* action, std::size_t total, const char* left_behind, Step step) {
   progress_line progress(action, total);
@@ -51,7 +63,8 @@ blocks_result for_each_block(const char* action, std::size_t total, const char* 
       return result;
     }
     const std::size_t n = std::min(total - result.done, BLOCK_WORDS);
-    const block_step got = step(result.done, n);
+    block_progress moving{&progress, result.done};
+    const block_step got = step(result.done, n, word_observer{block_progress::moved, &moving});
     if (!got.ok) {
       result.end = blocks_end::failed;
       result.link = got.link;

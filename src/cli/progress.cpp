@@ -1,7 +1,10 @@
 #include "cli/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "wire.h"
 
 #include "platform/console.h"
 
@@ -37,16 +40,31 @@ void overwrite(const char* text, std::size_t length, std::size_t old_length) {
 }  // namespace
 
 progress_text format_progress(const char* action, std::uint64_t done, std::uint64_t total,
-                              std::chrono::milliseconds elapsed, unsigned columns) {
+                              std::chrono::milliseconds elapsed, std::chrono::milliseconds left,
+                              unsigned columns) {
   progress_text text{};
   const std::uint64_t percent = total == 0 ? 100 : done * 100 / total;
   const auto seconds = static_cast<unsigned long long>(elapsed.count() / 1000);
-  std::snprintf(text.data(), text.size(), "%s %llu/%llu words %3llu%%  %llu:%02llu", action,
-                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
-                static_cast<unsigned long long>(percent), seconds / 60, seconds % 60);
+  // Rounded up: a line that says 0:00 left is done.
+  const auto left_seconds = static_cast<unsigned long long>((left.count() + 999) / 1000);
+  std::snprintf(text.data(), text.size(), "%s %llu/%llu words %3llu%%  %llu:%02llu, %llu:%02llu left",
+                action, static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+                static_cast<unsigned long long>(percent), seconds / 60, seconds % 60,
+                left_seconds / 60, left_seconds % 60);
   const std::size_t fits = (columns == 0 ? DEFAULT_COLUMNS : columns) - 1;
   if (fits < text.size()) text[fits] = '\0';
   return text;
+}
+
+std::chrono::milliseconds time_left(std::uint64_t done, std::uint64_t total,
+                                    std::chrono::milliseconds elapsed) {
+  const std::uint64_t remaining = total > done ? total - done : 0;
+  const auto line_time = std::chrono::duration_cast<std::chrono::milliseconds>(
+      BYTE_TIME * 2 * static_cast<std::int64_t>(std::min<std::uint64_t>(remaining, 1ULL << 40)));
+  if (done == 0) return line_time;
+  const auto measured = std::chrono::milliseconds(static_cast<std::int64_t>(
+      static_cast<double>(elapsed.count()) / static_cast<double>(done) * static_cast<double>(remaining)));
+  return std::max(line_time, measured);
 }
 
 progress_line::progress_line(const char* action, std::uint64_t total)
@@ -75,9 +93,9 @@ void progress_line::advance(std::uint64_t done) {
 
 void progress_line::draw(std::uint64_t done) {
   const auto now = clock::now();
-  const progress_text text = format_progress(
-      action_, done, total_, std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
-      columns_);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_);
+  const progress_text text =
+      format_progress(action_, done, total_, elapsed, time_left(done, total_, elapsed), columns_);
   // Lines the command already printed go out first, so the indicator always sits below them.
   std::fflush(stdout);
   const std::size_t length = std::strlen(text.data());

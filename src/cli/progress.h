@@ -14,11 +14,18 @@ namespace ttyprog {
 
 using progress_text = std::array<char, 128>;
 
-// The indicator's text, e.g. "writing 1536/8192 words  18%  0:03": the action, words done of the
-// total, the whole percent reached, the time elapsed (minutes:seconds). Cut to `columns` - 1
-// characters so the line never wraps; 0 columns means unknown, taken as 80.
+// The indicator's text, e.g. "writing 1536/8192 words  18%  0:03, 0:14 left": the action, words
+// done of the total, the whole percent reached, the time elapsed and the time left
+// (minutes:seconds). Cut to `columns` - 1 characters so the line never wraps; 0 columns means
+// unknown, taken as 80.
 progress_text format_progress(const char* action, std::uint64_t done, std::uint64_t total,
-                              std::chrono::milliseconds elapsed, unsigned columns);
+                              std::chrono::milliseconds elapsed, std::chrono::milliseconds left,
+                              unsigned columns);
+
+// The time left for `total - done` more words: at least their line time (two bytes a word at
+// 9600 baud), and more when the run so far went slower (a programmer's own time).
+std::chrono::milliseconds time_left(std::uint64_t done, std::uint64_t total,
+                                    std::chrono::milliseconds elapsed);
 
 // Shortest time between two redraws.
 inline constexpr std::chrono::milliseconds REDRAW_INTERVAL{200};

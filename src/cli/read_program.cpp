@@ -42,8 +42,8 @@ outcome run_read_program(serial_port& port, const char* param) {
       param == nullptr ? DEFAULT_READ_WORDS : parse_word_count(param, DEFAULT_READ_WORDS);
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   const blocks_result read = for_each_block(
-      "reading", count, "the dump is incomplete", [&](std::size_t, std::size_t n) {
-        const block_read got = prog_read_block(port, n, buffer);
+      "reading", count, "the dump is incomplete", [&](std::size_t, std::size_t n, word_observer moved) {
+        const block_read got = prog_read_block(port, n, buffer, moved);
         if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
         print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
         return block_step{};
@@ -71,8 +71,8 @@ outcome run_read_hex(serial_port& port, const char* param) {
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   std::uint16_t upper = 0;
   const blocks_result read = for_each_block(
-      "reading", count, "the HEX text is incomplete", [&](std::size_t first, std::size_t n) {
-        const block_read got = prog_read_block(port, n, buffer);
+      "reading", count, "the HEX text is incomplete", [&](std::size_t first, std::size_t n, word_observer moved) {
+        const block_read got = prog_read_block(port, n, buffer, moved);
         if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
         print_hex_block(upper, first, std::span<const std::uint16_t>(buffer).first(n));
         return block_step{};

@@ -115,8 +115,8 @@ outcome run_write_program(serial_port& port, const char* param) {
 
   prog_reply last{};
   const blocks_result written = for_each_block(
-      "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n) {
-        last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n));
+      "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n, word_observer moved) {
+        last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
         return block_step{last.ok(), last.link};
       });
   switch (written.end) {
@@ -147,8 +147,8 @@ outcome run_verify_program(serial_port& port, const char* param) {
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   int errors = 0;
   const blocks_result compared = for_each_block(
-      "verifying", input.words, "the rest was not compared", [&](std::size_t first, std::size_t n) {
-        const block_read got = prog_read_block(port, n, buffer);
+      "verifying", input.words, "the rest was not compared", [&](std::size_t first, std::size_t n, word_observer moved) {
+        const block_read got = prog_read_block(port, n, buffer, moved);
         if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
         for (std::size_t j = 0; j < n; ++j) {
           if (buffer[j] == image[first + j]) continue;

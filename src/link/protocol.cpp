@@ -40,14 +40,16 @@ prog_reply prog_erase(serial_port& port) { return status_exchange(port, {CMD_ERA
 
 prog_reply prog_erase_all(serial_port& port) { return status_exchange(port, {CMD_ERASE_ALL}); }
 
-prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words) {
+prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words,
+                            word_observer observer) {
   if (link_status status = start_request(port); status != link_status::ok) return {status, 0};
   if (link_status status = send_words(port, {CMD_WRITE_PROGRAM, static_cast<unsigned>(words.size())});
       status != link_status::ok) {
     return {status, 0};
   }
-  for (std::uint32_t word : words) {
-    if (link_status status = send_word(port, word); status != link_status::ok) return {status, 0};
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if (link_status status = send_word(port, words[k]); status != link_status::ok) return {status, 0};
+    observer(k + 1);
   }
   if (link_status status = send_word(port, END_OF_BLOCK); status != link_status::ok) return {status, 0};
   return await_status(port);
@@ -61,7 +63,8 @@ prog_reply prog_write_config(serial_port& port, std::uint32_t value) {
   return status_exchange(port, {CMD_WRITE_CONFIG, value & 0xFFFFu});
 }
 
-block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer) {
+block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer,
+                           word_observer observer) {
   if (link_status status = start_request(port); status != link_status::ok) return {status, 0};
   if (link_status status = send_words(port, {CMD_READ_PROGRAM, static_cast<unsigned>(n)});
       status != link_status::ok) {
@@ -74,6 +77,7 @@ block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer
     if (answer.word == END_OF_BLOCK) break;
     if (result.count < buffer.size()) buffer[result.count] = answer.word;
     ++result.count;
+    if (result.count <= n) observer(result.count);
   }
   return result;
 }

@@ -37,11 +37,23 @@ struct id_read {
 
 using block_buffer = std::span<std::uint16_t, BLOCK_WORDS>;
 
+// Told of a block's progress as its data words go out or come in: `words` of the block so far.
+// It must not print over the line's exchange (the front end only redraws its progress line).
+struct word_observer {
+  void (*moved)(void* context, std::size_t words) = nullptr;
+  void* context = nullptr;
+
+  void operator()(std::size_t words) const {
+    if (moved != nullptr) moved(context, words);
+  }
+};
+
 prog_reply prog_erase(serial_port& port);
 prog_reply prog_erase_all(serial_port& port);
 
 // Sends one write block of 1 to BLOCK_WORDS words; only the low 16 bits of each word go out.
-prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words);
+prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> words,
+                            word_observer observer = {});
 
 prog_reply prog_write_id(serial_port& port, std::uint32_t id);
 prog_reply prog_write_config(serial_port& port, std::uint32_t value);
@@ -49,7 +61,8 @@ prog_reply prog_write_config(serial_port& port, std::uint32_t value);
 // Asks for n words (1 to BLOCK_WORDS) and stores what comes before END_OF_BLOCK into `buffer`.
 // An answer longer than n is not read beyond its first n + 1 words: the count already shows the
 // size error, and a programmer that never ends its block cannot hold the run.
-block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer);
+block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer,
+                           word_observer observer = {});
 
 id_read prog_read_ids(serial_port& port);
 
