@@ -1,8 +1,8 @@
-# bash completion for ttyprog: ttyprog PORT COMMAND [PARAM], or ttyprog --list
+# bash completion for ttyprog: ttyprog PORT COMMAND [PARAM], or ttyprog --help | --version | --list
 #   PORT     serial devices (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*, /dev/serial/by-id/*, /dev/pts/*);
 #            any path when none of them matches what is typed (a simulator's --link, say);
-#            --list when what is typed starts with "-"
-#   COMMAND  the eight command names
+#            the options when what is typed starts with "-"
+#   COMMAND  the command names
 #   PARAM    file names after writeprogram and verifyprogram; nothing after the others
 
 _ttyprog_ports() {
@@ -18,7 +18,7 @@ _ttyprog() {
   case $COMP_CWORD in
     1)
       if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--list' -- "$cur"))
+        COMPREPLY=($(compgen -W '--help --version --list' -- "$cur"))
         return
       fi
       local IFS=$'\n'
@@ -29,8 +29,8 @@ _ttyprog() {
       fi
       ;;
     2)
-      [[ ${COMP_WORDS[1]} == --list ]] && return
-      COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram writeid
+      [[ ${COMP_WORDS[1]} == -* ]] && return
+      COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram readhex writeid
                                writeconfig readidandconfig' -- "$cur"))
       ;;
     3)
