@@ -120,12 +120,14 @@ word_result receive_word(serial_port& port);
 // True when bytes are waiting in the input queue (or the queue cannot be asked).
 bool input_pending(serial_port& port);
 
-// The first stop request noted while a port was open: its signal number (on Windows the console
-// event's), 0 when there was none.
+// The first stop request noted while a port was open: its signal number (on Windows the C
+// runtime's number for the console event: SIGINT for Ctrl-C, SIGBREAK, SIGTERM for a close), 0
+// when there was none.
 int stop_request() noexcept;
 
-// Ends the process the way the noted stop request would have ended it (a shell sees 128 + the
-// signal number). Call after the port is closed.
+// Ends the process the way the noted stop request would have ended it (a POSIX shell sees 128 +
+// the signal number; on Windows the exit code is STATUS_CONTROL_C_EXIT). Call after the port is
+// closed.
 [[noreturn]] void end_by_stop_request(int request);
 
 }  // namespace ttyprog
