@@ -1,5 +1,6 @@
-// ttyprog against the 9600-baud line limit, and its HEX reading against objcopy, as whole
-// processes. Prints Markdown tables; see docs/performance.md for the method.
+// ttyprog against the 9600-baud line limit, its HEX reading against objcopy, and several runs at
+// once on their own paced lines against one, as whole processes. Prints Markdown tables; see
+// docs/performance.md for the method.
 //
 //   line_bench TTYPROG TTYPROG_SIM WORK_DIR [RUNS]
 #include <sys/stat.h>
@@ -9,7 +10,9 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_process.h"
@@ -169,6 +172,109 @@ bool loader_table(const paths& p, int runs) {
   return all_ok;
 }
 
+// Sets an environment variable for the child processes started while it lives.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
+  ~scoped_env() { ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+// One port's part of a production run: writeprogram, then verifyprogram if the write succeeded.
+struct port_run {
+  bool ok = false;
+  double wall_s = 0;
+};
+
+port_run write_and_verify(const paths& p, const std::string& port, const std::string& hex,
+                          const std::string& out) {
+  const auto start = std::chrono::steady_clock::now();
+  port_run r;
+  const process_run write = run_process({p.ttyprog, port, "writeprogram", hex}, out);
+  if (write.exit_code == 0 && read_file(out) == "Done.\n") {
+    const process_run verify = run_process({p.ttyprog, port, "verifyprogram", hex}, out);
+    r.ok = verify.exit_code == 0 && read_file(out) == "verify done. found 0 error(s).\n";
+  }
+  r.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return r;
+}
+
+struct batch {
+  double wall_s = 0;     // first start to last end
+  double slowest_s = 0;  // the longest single port's write and verify
+  bool ok = true;
+};
+
+// Write and verify on the first `count` ports at once, one thread per port.
+batch run_batch(const paths& p, const std::vector<std::string>& ports, std::size_t count,
+                const std::string& hex) {
+  std::vector<port_run> runs(count);
+  std::vector<std::thread> threads;
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < count; ++i) {
+    threads.emplace_back([&, i] {
+      const std::string out = p.dir + "/parallel-" + std::to_string(i) + ".txt";
+      runs[i] = write_and_verify(p, ports[i], hex, out);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  batch b;
+  b.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (const port_run& r : runs) {
+    b.slowest_s = std::max(b.slowest_s, r.wall_s);
+    b.ok = b.ok && r.ok;
+  }
+  return b;
+}
+
+double load_average() {
+  return std::atof(read_file("/proc/loadavg").c_str());
+}
+
+// A full-chip write and verify on PORTS paced simulators at once, against the same on one.
+bool parallel_table(const paths& p, int runs) {
+  constexpr std::size_t PORTS = 8;
+  const std::string hex = p.dir + "/parallel.hex";
+  write_file(hex, full_program_hex(trailer::end_only));
+  const scoped_env strict("TTYPROG_STRICT", "1");
+  std::vector<std::unique_ptr<simulator>> sims;
+  std::vector<std::string> ports;
+  for (std::size_t i = 0; i < PORTS; ++i) {
+    sims.push_back(std::make_unique<simulator>(p.sim, std::vector<std::string>{
+                                                          "--pace", "--word-time", "0"}));
+    ports.push_back(sims.back()->port());
+  }
+  // writeprogram: 16 blocks of 1,030 bytes out, 16 statuses back; verifyprogram: 16 requests of
+  // 4 bytes out, 16 blocks of 1,026 bytes back.
+  const double line_s = static_cast<double>(16 * (1030 + 2) + 16 * (4 + 1026)) * BYTE_TIME_S;
+  std::printf("\n### Full-chip write and verify on %zu paced lines at once against one "
+              "(%d runs)\n\n", PORTS, runs);
+  std::printf("Each port: `writeprogram`, then `verifyprogram`, with TTYPROG_STRICT=1; line time "
+              "%.2f s.\n\n", line_s);
+  std::printf("| run | load (1 min) | one port s | %zu ports s | %zu / one | slowest port s |\n"
+              "|---|---|---|---|---|---|\n", PORTS, PORTS);
+  std::vector<double> ratios;
+  bool all_ok = true;
+  for (int run = 1; run <= runs; ++run) {
+    const double load = load_average();
+    const batch one = run_batch(p, ports, 1, hex);
+    const batch all = run_batch(p, ports, PORTS, hex);
+    const bool ok = one.ok && all.ok;
+    all_ok = all_ok && ok;
+    ratios.push_back(all.wall_s / one.wall_s);
+    std::printf("| %d%s | %.2f | %.3f | %.3f | %.4f | %.3f |\n", run, ok ? "" : " FAILED", load,
+                one.wall_s, all.wall_s, ratios.back(), all.slowest_s);
+  }
+  std::printf("| **median** | | | | **%.4f** (%.4f to %.4f) | |\n", median(ratios),
+              *std::min_element(ratios.begin(), ratios.end()),
+              *std::max_element(ratios.begin(), ratios.end()));
+  return all_ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,7 +287,8 @@ int main(int argc, char** argv) {
   try {
     const bool line_ok = line_table(p, runs);
     const bool loader_ok = loader_table(p, std::max(runs, 5));
-    if (!line_ok || !loader_ok) {
+    const bool parallel_ok = parallel_table(p, runs);
+    if (!line_ok || !loader_ok || !parallel_ok) {
       std::fprintf(stderr, "line_bench: a run did not give the expected result\n");
       return 1;
     }

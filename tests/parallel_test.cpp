@@ -1,0 +1,89 @@
+// The README's script for several programmers at once, taken from README.md as users copy it and
+// run as it is: eight simulators, each on its own pseudo-terminal, written and verified in
+// parallel, each port's output in its own log, and a summary naming the ports that failed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/simulator.h"
+#include "support/temp_dir.h"
+
+namespace ttyprog {
+namespace {
+
+constexpr int PORTS = 8;
+const std::string VERIFIED = "Done.\nverify done. found 0 error(s).\nexit status 0\n";
+
+// The first sh block after the README's heading for parallel runs; empty when there is none.
+std::string readme_script() {
+  const std::string readme = test::read_file(TTYPROG_SOURCE_DIR "/README.md");
+  const std::string open = "```sh\n";
+  const std::size_t section = readme.find("\n## Several programmers at once\n");
+  const std::size_t start = section == std::string::npos ? section : readme.find(open, section);
+  const std::size_t end = start == std::string::npos ? start : readme.find("\n```\n", start);
+  if (end == std::string::npos) return {};
+  return readme.substr(start + open.size(), end + 1 - start - open.size());
+}
+
+class ParallelScript : public ::testing::Test {
+ protected:
+  // Starts PORTS simulators, reached through dir/prog1 ... dir/prog8; the one at `refusing`
+  // (0-based, -1 for none) refuses the first block. Then runs the README's script on all of them
+  // in `dir`, with the built ttyprog first on PATH.
+  test::run_result run(int refusing) {
+    const std::string script = readme_script();
+    EXPECT_NE(script.find("TTYPROG_STRICT=1"), std::string::npos) << "README block not found";
+    const std::filesystem::path path = dir_.file_with("program-all.sh", script);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    dir_.file_with("firmware.hex", test::read_file(TTYPROG_SOURCE_DIR "/examples/sample.hex"));
+
+    const std::string bin = std::filesystem::path(TTYPROG_BIN).parent_path().string();
+    std::vector<std::string> argv{"sh", "-c",
+                                  "cd \"$1\" && PATH=\"$2:$PATH\" && shift 2 && "
+                                  "exec ./program-all.sh firmware.hex \"$@\"",
+                                  "sh", dir_.path().string(), bin};
+    std::vector<std::unique_ptr<test::simulator>> sims;
+    for (int i = 0; i < PORTS; ++i) {
+      std::vector<std::string> options{"--link", port(i)};
+      if (i == refusing) options.insert(options.end(), {"--refuse", "1"});
+      sims.push_back(std::make_unique<test::simulator>(options));
+      EXPECT_FALSE(sims.back()->path().empty()) << "simulator " << i + 1 << " did not start";
+      argv.push_back(port(i));
+    }
+    test::run_options options;
+    options.timeout = std::chrono::seconds(60);
+    return test::run_binary("/bin/sh", argv, options);
+  }
+
+  std::string port(int i) const { return (dir_ / ("prog" + std::to_string(i + 1))).string(); }
+  std::string log(int i) const { return test::read_file(port(i) + ".log"); }
+
+ private:
+  test::temp_dir dir_;
+};
+
+TEST_F(ParallelScript, WritesAndVerifiesEveryPortWithALogEach) {
+  const test::run_result got = run(-1);
+  EXPECT_EQ(got.exit_code, 0);
+  EXPECT_EQ(got.out, "all 8 port(s) programmed and verified\n");
+  EXPECT_EQ(got.err, "");
+  for (int i = 0; i < PORTS; ++i) EXPECT_EQ(log(i), VERIFIED) << port(i);
+}
+
+TEST_F(ParallelScript, NamesTheRefusingPortAndFails) {
+  const int refusing = 4;
+  const test::run_result got = run(refusing);
+  EXPECT_EQ(got.exit_code, 1);
+  EXPECT_EQ(got.out, "FAILED: " + port(refusing) + ", see prog5.log\n1 of 8 port(s) failed\n");
+  EXPECT_EQ(got.err, "");
+  for (int i = 0; i < PORTS; ++i) {
+    EXPECT_EQ(log(i), i == refusing ? "Failed...\nexit status 2\n" : VERIFIED) << port(i);
+  }
+}
+
+}  // namespace
+}  // namespace ttyprog
