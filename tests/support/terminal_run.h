@@ -15,6 +15,7 @@ struct terminal_options {
   bool stdout_on_terminal = false;  // otherwise standard output is a pipe of its own
   std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
   std::optional<gid_t> group;
+  bool controlling = false;         // the terminal becomes the run's controlling terminal
   std::chrono::milliseconds timeout{20'000};
 };
 
