@@ -202,8 +202,8 @@ void server::send(const answer& reply) {
     const auto now = clock::now();
     std::size_t upto = next + 1;
     while (upto < size && due(upto) <= now) ++upto;
-    // A word is traced as its first byte goes out.
     if (program_gone()) return;
+    // A word is traced as its first byte goes out.
     for (std::size_t i = next + (next % 2); i < upto; i += 2) trace_.sent(reply.words[i / 2]);
     if (!write_bytes({bytes.data() + next, upto - next})) return;  // the program has gone
     next = upto;
