@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
     return fail(std::string(opt.trace_path) + ": cannot open trace file");
   }
 
-  if (opt.stale_size > 0 &&
-      ::write(pty.master.get(), opt.stale.data(), opt.stale_size) != static_cast<ssize_t>(opt.stale_size)) {
+  if (opt.stale.size > 0 && ::write(pty.master.get(), opt.stale.bytes.data(), opt.stale.size) !=
+                                static_cast<ssize_t>(opt.stale.size)) {
     return fail("cannot queue the stale bytes");
   }
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   sim_target target(opt.target, opt.faults);
   const line_timing timing{opt.pace, std::chrono::microseconds(opt.word_time_us),
                            std::chrono::milliseconds(opt.split_pause_ms)};
-  switch (serve(pty, target, trace, timing, stop.get())) {
+  switch (serve(pty, target, trace, timing, stop.get(), opt.late_stale.view())) {
     case serve_end::stopped:
     case serve_end::hung_up:
       return 0;

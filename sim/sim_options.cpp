@@ -15,7 +15,8 @@ line on standard output, then serves one ttyprog run after another until SIGINT,
 SIGHUP, when it removes its link and exits with 0. A session starts each time a program opens
 the terminal and ends when it closes it; a half-received word at the end is dropped, answers left
 unread are discarded. (A program that opens and closes the terminal without sending a word may
-go unnoticed; it changes nothing.)
+go unnoticed; it changes nothing.) The simulator itself never holds the terminal's device open,
+so a program finds the port free; an answer whose program has closed the terminal is not sent on.
 
 The target: 8192 words of program memory (blank 0x3FFF), a 32-bit user ID, a device ID and a
 configuration word. Its contents last for the life of the simulator, across sessions.
@@ -35,6 +36,7 @@ Options:
                        existing symbolic link is replaced, any other existing file is an error
   --trace FILE         append one line per word on the wire to FILE: "< 8010" for a word from
                        the tool, "> c000" for a word to it, "# session N" when a session starts
+                       and "# session N ended" when it ends
   --device-id HEX      device ID (default 2c05)
   --user-id HEX        initial user ID (default ffffffff)
   --config HEX         initial configuration word (default 3fff)
@@ -53,8 +55,13 @@ Faults. Counts start at 1 and run over the simulator's whole life, across sessio
   --cut-answer N       send only the first half of the Nth answer of more than one word (a read
                        block or the IDs), then answer nothing and ignore every word
   --hang-up-in-answer N  the same, but hang up after the half answer (as --hang-up-after does)
+  --extra-status N     send the Nth status word (every status answer counts) twice: the
+                       second one answers nothing the tool asked
   --stale HEX          leave these bytes (up to 32, as hexadecimal pairs) waiting in the
                        terminal's input queue at start-up, as an earlier run could leave them
+  --late-stale HEX     send these bytes (up to 32) one every byte time as soon as the first
+                       session starts, before any word is taken: the rest of an earlier answer
+                       still arriving after the port was opened
 
 Timing:
   --pace               move bytes at the real 9600-baud rate (about 1.04 ms a byte): answers are
@@ -110,7 +117,9 @@ struct parser {
     if (name == "--split-pause") return millis(o.split_pause_ms);
     if (name == "--cut-answer") return count(o.faults.cut_answer);
     if (name == "--hang-up-in-answer") return count(o.faults.cut_answer_hang_up);
-    if (name == "--stale") return bytes(value);
+    if (name == "--extra-status") return count(o.faults.extra_status);
+    if (name == "--stale") return bytes(o.stale, value);
+    if (name == "--late-stale") return bytes(o.late_stale, value);
     if (name == "--word-time") {
       word_time_given = true;
       return millis(o.word_time_us);
@@ -129,20 +138,19 @@ struct parser {
     return true;
   }
 
-  bool bytes(std::string_view value) {
-    sim_options& o = out.options;
-    if (value.empty() || value.size() % 2 != 0 || value.size() / 2 > o.stale.size()) {
+  bool bytes(byte_string& field, std::string_view value) {
+    if (value.empty() || value.size() % 2 != 0 || value.size() / 2 > field.bytes.size()) {
       out.error = "bad byte string for option";
       return false;
     }
-    o.stale_size = 0;
+    field.size = 0;
     for (std::size_t i = 0; i < value.size(); i += 2) {
       auto byte = parse_number<std::uint8_t>(value.substr(i, 2), 16);
       if (!byte) {
         out.error = "bad byte string for option";
         return false;
       }
-      o.stale[o.stale_size++] = *byte;
+      field.bytes[field.size++] = *byte;
     }
     return true;
   }

@@ -13,6 +13,13 @@ namespace ttyprog::sim {
 
 inline constexpr std::uint32_t PACED_WORD_TIME_US = 2000;
 
+// A few bytes given as hexadecimal pairs on the command line.
+struct byte_string {
+  std::array<std::uint8_t, 32> bytes{};
+  std::size_t size = 0;
+  std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }
+};
+
 struct sim_options {
   std::string_view link_path;   // empty: no link
   std::string_view trace_path;  // empty: no trace
@@ -23,8 +30,10 @@ struct sim_options {
   std::uint32_t word_time_us = 0;    // programming time per word written into the target
   bool help = false;
   // Bytes left waiting in the terminal's input queue at start-up, as an earlier run could leave.
-  std::array<std::uint8_t, 32> stale{};
-  std::size_t stale_size = 0;
+  byte_string stale;
+  // Bytes sent at the line rate once the first session has started: the rest of an earlier
+  // answer still on its way when the port was opened.
+  byte_string late_stale;
 };
 
 struct options_result {

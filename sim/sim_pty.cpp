@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdint>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,15 +56,9 @@ pty_result open_pseudo_terminal() {
   return result;
 }
 
-bool flush_unread_answers(const std::string& slave) {
-  unique_fd fd(::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return false;
-  // A read that finds the queue empty first waits for bytes the kernel is still handing over.
-  std::array<std::uint8_t, 1024> discard{};
-  while (::read(fd.get(), discard.data(), discard.size()) > 0) {
-  }
-  (void)::tcflush(fd.get(), TCIFLUSH);
-  return true;
+bool discard_unread_answers(int master) {
+  termios tio{};
+  return ::tcgetattr(master, &tio) == 0 && ::tcsetattr(master, TCSAFLUSH, &tio) == 0;
 }
 
 std::string link_guard::create(std::string_view path, const std::string& target) {

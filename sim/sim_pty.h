@@ -25,12 +25,12 @@ struct pty_result {
 pty_result open_pseudo_terminal();
 
 // Discards answer bytes that the last program left unread. They would otherwise wait in the
-// slave's input queue and reach the next program first. Only the direction towards the slave is
-// flushed, so the request of a program that has already opened the slave again is kept.
-// The bytes are gone only when this returns (the slave closed again): a program that opens the
-// slave before then, even after this function's open, can still read them.
-// Returns whether the slave was opened (and so an open and a close event were caused).
-bool flush_unread_answers(const std::string& slave);
+// slave's input queue and reach the next program first. Done from the master side (setting the
+// line again with TCSAFLUSH flushes the slave's input queue), so the simulator never opens the
+// slave itself: a program that opens the port finds nobody else holding it. Only the direction
+// towards the slave is flushed, so the request of a program that has already opened the slave
+// again is kept. Returns false when the terminal refused.
+bool discard_unread_answers(int master);
 
 // A symbolic link that lives as long as this object.
 class link_guard {

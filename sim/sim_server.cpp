@@ -32,13 +32,14 @@ constexpr short LINE_DOWN = POLLHUP | POLLERR;
 class server {
  public:
   server(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
-         int stop_fd, unique_fd watch)
+         int stop_fd, unique_fd watch, std::span<const std::uint8_t> late_stale)
       : pty_(pty),
         target_(target),
         trace_(trace),
         timing_(timing),
         stop_fd_(stop_fd),
-        watch_(std::move(watch)) {}
+        watch_(std::move(watch)),
+        late_stale_(late_stale) {}
 
   serve_end run();
 
@@ -50,6 +51,8 @@ class server {
   void read_master();
   void take_bytes(std::span<const std::uint8_t> bytes);
   void send(const answer& reply);
+  void send_late_stale();
+  bool program_gone() const;
   bool write_bytes(std::span<const std::uint8_t> bytes);
 
   pseudo_terminal& pty_;
@@ -58,6 +61,7 @@ class server {
   line_timing timing_;
   int stop_fd_;
   unique_fd watch_;
+  std::span<const std::uint8_t> late_stale_;  // sent once, at the start of the first session
 
   word_assembler assembler_;
   bool in_session_ = false;
@@ -118,15 +122,30 @@ void server::begin_session() {
   target_.new_session();
   assembler_.reset();
   rx_done_ = tx_free_ = clock::now();
+  if (!late_stale_.empty()) send_late_stale();
 }
 
 void server::end_session() {
   read_master();  // words the program sent before it closed belong to this session
   in_session_ = false;
   assembler_.reset();
-  flush_unread_answers(pty_.slave);
-  drain_watch();  // our own open; the line itself tells whether somebody else came meanwhile
+  (void)discard_unread_answers(pty_.master.get());
+  trace_.session_ended(sessions_);
 }
+
+// One byte every byte time, from the moment the session starts.
+void server::send_late_stale() {
+  const auto start = clock::now();
+  for (std::size_t i = 0; i < late_stale_.size(); ++i) {
+    std::this_thread::sleep_until(start + static_cast<std::int64_t>(i + 1) * BYTE_TIME);
+    if (program_gone() || !write_bytes(late_stale_.subspan(i, 1))) break;
+  }
+  late_stale_ = {};
+}
+
+// The program has closed the terminal: what is still to be sent would reach nobody (a real port
+// drops it), or the next program.
+bool server::program_gone() const { return (line_state() & POLLHUP) != 0; }
 
 void server::read_master() {
   std::array<std::uint8_t, 1024> bytes{};
@@ -183,6 +202,7 @@ void server::send(const answer& reply) {
     const auto now = clock::now();
     std::size_t upto = next + 1;
     while (upto < size && due(upto) <= now) ++upto;
+    if (program_gone()) return;
     // A word is traced as its first byte goes out.
     for (std::size_t i = next + (next % 2); i < upto; i += 2) trace_.sent(reply.words[i / 2]);
     if (!write_bytes({bytes.data() + next, upto - next})) return;  // the program has gone
@@ -220,11 +240,11 @@ unique_fd watch_stop_signals() {
 }
 
 serve_end serve(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
-                int stop_fd) {
+                int stop_fd, std::span<const std::uint8_t> late_stale) {
   unique_fd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   // Without the watch the idle loop falls back to looking at the line every 10 ms.
   if (watch && ::inotify_add_watch(watch.get(), pty.slave.c_str(), IN_OPEN) < 0) watch.reset();
-  server s(pty, target, trace, timing, stop_fd, std::move(watch));
+  server s(pty, target, trace, timing, stop_fd, std::move(watch), late_stale);
   return s.run();
 }
 

@@ -9,9 +9,15 @@
 //
 // A program that closes the port and another that opens it within a few microseconds, before the
 // simulator has looked at the line, share one session: ttyprog runs are whole processes apart.
+//
+// The simulator never opens the slave while it serves: a program that opens the port finds no
+// other holder. Answers left unread are discarded from the master side when a session ends, and
+// an answer whose program has gone is not sent on.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <span>
 
 #include "sim_fd.h"
 #include "sim_pty.h"
@@ -36,8 +42,10 @@ enum class serve_end {
 // arrives.
 unique_fd watch_stop_signals();
 
-// Serves until a stop signal, the hang-up fault, or a failure of the terminal itself.
+// Serves until a stop signal, the hang-up fault, or a failure of the terminal itself. `late_stale`
+// goes out at the line rate as soon as the first session starts, before any word is taken: the
+// rest of an earlier answer still arriving after the port was opened.
 serve_end serve(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
-                int stop_fd);
+                int stop_fd, std::span<const std::uint8_t> late_stale = {});
 
 }  // namespace ttyprog::sim

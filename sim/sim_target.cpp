@@ -1,6 +1,7 @@
 #include "sim_target.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ttyprog::sim {
 
@@ -35,6 +36,7 @@ answer sim_target::feed(std::uint16_t word) {
     silenced_ = silent;
     reply.hang_up = hang_up;
   }
+  if (std::exchange(extra_status_due_, false)) reply.push(reply.words[0]);
   return reply;
 }
 
@@ -146,6 +148,7 @@ void sim_target::enter_block(block_kind kind) {
 answer sim_target::finish_status(std::uint16_t status, std::uint32_t programmed) {
   answer reply;
   reply.push(status);
+  extra_status_due_ = faults_.extra_status == ++status_answers_;
   reply.words_programmed = programmed;
   return reply;
 }

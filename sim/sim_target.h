@@ -67,6 +67,9 @@ struct fault_settings {
   // then the programmer falls silent for good, or hangs up the line.
   std::uint64_t cut_answer = 0;
   std::uint64_t cut_answer_hang_up = 0;
+  // The Nth status answer (every status word counts) is sent twice: the second one answers
+  // nothing the tool asked.
+  std::uint64_t extra_status = 0;
 };
 
 // The words to send back after one received word, in order.
@@ -112,7 +115,7 @@ class sim_target {
   answer take(std::uint16_t word);
   answer start_command(std::uint16_t word);
   void enter_block(block_kind kind);
-  answer finish_status(std::uint16_t status_if_allowed, std::uint32_t programmed);
+  answer finish_status(std::uint16_t status, std::uint32_t programmed);
   bool refuse_this_exchange();
   answer read_block(std::size_t requested);
   void store_block();
@@ -136,6 +139,8 @@ class sim_target {
 
   std::uint64_t words_received_ = 0;
   std::uint64_t status_exchanges_ = 0;
+  std::uint64_t status_answers_ = 0;
+  bool extra_status_due_ = false;  // the status answer being made is the one sent twice
   std::uint64_t read_blocks_ = 0;
   std::uint64_t long_answers_ = 0;
   bool silenced_ = false;  // a cut answer has made the programmer fall silent

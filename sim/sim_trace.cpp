@@ -16,11 +16,11 @@ bool trace_log::open(std::string_view path) {
   return static_cast<bool>(fd_);
 }
 
-void trace_log::session(std::uint64_t number) {
-  std::array<char, 40> text{'#', ' ', 's', 'e', 's', 's', 'i', 'o', 'n', ' '};
-  auto [end, ec] = std::to_chars(text.data() + 10, text.data() + text.size() - 1, number);
+void trace_log::session_line(std::uint64_t number, bool ended) {
+  std::array<char, 48> text{'#', ' ', 's', 'e', 's', 's', 'i', 'o', 'n', ' '};
+  auto [end, ec] = std::to_chars(text.data() + 10, text.data() + 31, number);
   (void)ec;  // 20 digits always fit
-  *end++ = '\n';
+  for (const char c : std::string_view(ended ? " ended\n" : "\n")) *end++ = c;
   line({text.data(), static_cast<std::size_t>(end - text.data())});
 }
 

@@ -5,11 +5,13 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <string>
 
@@ -112,6 +114,25 @@ std::string own_process_name() {
   return name;
 }
 
+// `cat PORT`: another program reading the port without any lock. Its process ID, or -1.
+pid_t start_cat(const std::string& port) {
+  int started[2];
+  if (::pipe2(started, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int in = ::open(port.c_str(), O_RDONLY | O_NOCTTY);
+    const int out = ::open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0) _exit(127);
+    ::execl("/bin/cat", "cat", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ::close(started[1]);
+  char ignored;
+  (void)::read(started[0], &ignored, 1);  // returns once the exec has closed the pipe
+  ::close(started[0]);
+  return pid;
+}
+
 // The real binary on real devices: a script (standard error a pipe) sees only the fixed line; a
 // person at a terminal also sees the cause.
 TEST(PortFailure, CauseOnlyOnTerminal) {
@@ -121,11 +142,15 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
   const int holder = ::open(held.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  test::pty_pair read_by_cat;
+  const pid_t cat = start_cat(read_by_cat.slave_path());
+  ASSERT_GT(cat, 0);
 
   struct row {
     std::string port;
     std::string cause;  // the whole cause line, or its start when `prefix_only`
     bool prefix_only = false;
+    bool controlling = false;  // the terminal the run sees is its controlling terminal
   };
   const row rows[] = {
       // Whether devices are attached depends on the machine: only the start is fixed.
@@ -134,6 +159,11 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
       {"/dev/null", "Not a terminal device: /dev/null cannot be a serial port."},
       {held.slave_path(), "Busy: the device is held by " + own_process_name() + " (pid " +
                               std::to_string(::getpid()) + ")."},
+      {read_by_cat.slave_path(), "Busy: the device is held by cat (pid " + std::to_string(cat) + ")."},
+      // The run's own terminal, by the name of the controlling terminal or by the path of the
+      // terminal its standard error is on: refused before anything is written to it or changed.
+      {"/dev/tty", "/dev/tty is this session's own terminal, not a programmer's line.", false, true},
+      {"/proc/self/fd/2", "/proc/self/fd/2 is this session's own terminal, not a programmer's line."},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.port);
@@ -142,7 +172,9 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
     EXPECT_EQ(piped.out, "");
     EXPECT_EQ(piped.err, failed_line(r.port));
 
-    const test::terminal_result shown = test::run_on_terminal({r.port, "erase"});
+    test::terminal_options terminal;
+    terminal.controlling = r.controlling;
+    const test::terminal_result shown = test::run_on_terminal({r.port, "erase"}, terminal);
     EXPECT_EQ(shown.exit_code, 1);
     EXPECT_EQ(shown.out, "");
     const std::string cause = shown.terminal.substr(std::min(shown.terminal.size(), failed_line(r.port).size()));
@@ -155,6 +187,8 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
     }
   }
   ::close(holder);
+  ::kill(cat, SIGTERM);
+  ::waitpid(cat, nullptr, 0);
 }
 
 // A user outside the device's group is told which group to join. Needs root to make such a user.

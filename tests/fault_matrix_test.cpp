@@ -26,6 +26,12 @@ using test::PROMPTLY;
 using test::READING;
 using test::SIZE_ERROR;
 
+const std::string UNEXPECTED = "Unexpected data from programmer!\n";
+
+// The rest of an earlier answer trickling in after the open: 24 bytes, 25 ms at the line rate,
+// longer than the quiet time the open waits for.
+const char* const LATE_STALE = "c000c000c000c000c000c000c000c000c000c000c000c000";
+
 constexpr auto SHORT_BOUND = 300ms;
 const char* const SHORT_BOUND_TEXT = "0.3";
 
@@ -156,7 +162,15 @@ std::vector<cell> matrix() {
     cells.push_back({named("stale_input", c), c, {"--stale", "c000c0", "--refuse", "1"},
                      is_status(c) ? failure(c) : success(c), "",
                      is_status(c) ? first_request(c) : whole_run(c)});
+    // The same words still arriving after the open: the open waits until the line is quiet.
+    cells.push_back({named("late_stale_input", c), c, {"--late-stale", LATE_STALE, "--refuse", "1"},
+                     is_status(c) ? failure(c) : success(c), "",
+                     is_status(c) ? first_request(c) : whole_run(c)});
   }
+  // A surplus status word (c000 c000 for the first block) answers nothing the tool asked: the
+  // next block is not sent into it.
+  cells.push_back({"extra_status_writeprogram", command::writeprogram, {"--extra-status", "1"},
+                   FAILED, UNEXPECTED, FIRST_WRITE_BLOCK});
   // Faults in the middle of a block (or of a longer request or answer).
   cells.push_back({"silent_mid_block_writeprogram", command::writeprogram, {"--silent-after", "100"},
                    FAILED, NOT_RESPONDING, FIRST_WRITE_BLOCK, ends::at_bound});

@@ -1,8 +1,14 @@
-// Stop signals during a long command on the paced simulator: the first one stops the command at
-// the next block boundary, the programmer is never left inside a block, standard error says what
-// was done, the process ends by that signal, and a run started at once gets the right answers.
-// A second signal ends the run at once.
+// Signals during a long command on the paced simulator. The stop signals (SIGINT, SIGTERM,
+// SIGHUP): the first one stops the command at the next block boundary, the programmer is never
+// left inside a block, standard error says what was done, the process ends by that signal, and a
+// run started at once gets the right answers; a second one ends the run at once. Every other
+// signal whose default action ends the process ends the run at once, and the exclusive mode of
+// the pseudo-terminal (which would outlive the process) is given back first.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -53,6 +59,17 @@ std::vector<std::string> long_run(const test::traced_sim& sim, const char* comma
   return argv;
 }
 
+// True when the terminal is no longer exclusive. Root may open an exclusive terminal anyway, so
+// the terminal itself is asked.
+bool port_released(const test::traced_sim& sim) {
+  const int look = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (look < 0) return false;
+  int exclusive = 1;
+  const bool asked = ::ioctl(look, TIOCGEXCL, &exclusive) == 0;
+  ::close(look);
+  return asked && exclusive == 0;
+}
+
 // Waits until the run is under way on the line.
 void wait_until_under_way(const test::traced_sim& sim) {
   const auto until = std::chrono::steady_clock::now() + test::PROMPTLY;
@@ -100,11 +117,64 @@ TEST(StopSignalTwice, EndsTheRunAtOnceAndFreesThePort) {
   const test::run_result got = tool.wait();
   EXPECT_EQ(got.signal, SIGINT);
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 500ms);
+  EXPECT_TRUE(port_released(sim));
 
   const test::run_result again = sim.run({"probe"});
   EXPECT_EQ(again.out, "invalid command\n");
   EXPECT_EQ(again.exit_code, 0);
 }
+
+struct fatal_case {
+  const char* name;
+  int signal;
+  const char* command;
+};
+
+void PrintTo(const fatal_case& c, std::ostream* os) { *os << c.name; }
+
+const fatal_case FATAL_CASES[] = {
+    {"sigquit", SIGQUIT, "readprogram"},    {"sigusr1", SIGUSR1, "writeprogram"},
+    {"sigusr2", SIGUSR2, "readprogram"},    {"sigalrm", SIGALRM, "writeprogram"},
+    {"sigvtalrm", SIGVTALRM, "readprogram"}, {"sigprof", SIGPROF, "writeprogram"},
+    {"sigxcpu", SIGXCPU, "readprogram"},    {"sigxfsz", SIGXFSZ, "writeprogram"},
+    {"sigpwr", SIGPWR, "readprogram"},      {"sigrtmin", SIGRTMIN, "writeprogram"},
+};
+
+class FatalSignal : public ::testing::TestWithParam<fatal_case> {
+ protected:
+  // Signals that dump core leave no core file behind.
+  void SetUp() override {
+    rlimit no_core{};
+    ::getrlimit(RLIMIT_CORE, &no_core);
+    no_core.rlim_cur = 0;
+    ::setrlimit(RLIMIT_CORE, &no_core);
+  }
+};
+
+TEST_P(FatalSignal, EndsTheRunAtOnceAndGivesTheExclusiveModeBack) {
+  const fatal_case& c = GetParam();
+  test::traced_sim sim({"--pace"});
+  test::child_process tool(TTYPROG_BIN, long_run(sim, c.command));
+  wait_until_under_way(sim);
+  ASSERT_FALSE(sim.received().empty());
+
+  const auto sent = std::chrono::steady_clock::now();
+  tool.send_signal(c.signal);
+  const test::run_result got = tool.wait();
+  EXPECT_EQ(got.signal, c.signal);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, test::PROMPTLY);
+  EXPECT_TRUE(port_released(sim));
+
+  const test::run_result again = sim.run({"probe"});
+  EXPECT_EQ(again.out, "invalid command\n");
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_LT(again.elapsed, test::PROMPTLY);
+}
+
+INSTANTIATE_TEST_SUITE_P(LongRun, FatalSignal, ::testing::ValuesIn(FATAL_CASES),
+                         [](const ::testing::TestParamInfo<fatal_case>& tested) {
+                           return std::string(tested.param.name);
+                         });
 
 }  // namespace
 }  // namespace ttyprog

@@ -3,22 +3,25 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/port_diagnosis.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
+#include "wire.h"
 
 namespace {
 
@@ -42,18 +45,33 @@ bytes read_bytes(int fd, std::size_t count, std::chrono::milliseconds bound = WA
   return ttyprog::test::read_bytes(fd, count, bound);
 }
 
-// One program's use of the port: opens the slave, and on close waits until the simulator has
-// ended the session, so the next session cannot run into this one. The simulator ends it by
-// opening the slave for a moment to discard unread answers; they are gone only once it has
-// closed the slave again (a program that opens it in between can still read them).
+// How many sessions the trace says have ended.
+std::size_t sessions_ended(const fs::path& trace) {
+  const std::string text = read_file(trace);
+  std::size_t count = 0;
+  for (std::size_t at = text.find(" ended\n"); at != std::string::npos; at = text.find(" ended\n", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Waits until the trace says that one more session has ended than `before`.
+void await_session_end(const fs::path& trace, std::size_t before) {
+  const auto give_up = std::chrono::steady_clock::now() + WAIT;
+  while (sessions_ended(trace) == before && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+// One program's use of the port. With the simulator's trace given, closing waits until the
+// simulator has ended the session (unread answers discarded), so the next session cannot run
+// into this one.
 struct port {
   int fd = -1;
-  int watch = -1;
+  fs::path trace;
 
-  explicit port(const std::string& path) {
+  explicit port(const std::string& path, fs::path trace_file = {}) : trace(std::move(trace_file)) {
     fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    watch = ::inotify_init1(IN_CLOEXEC);
-    ::inotify_add_watch(watch, path.c_str(), IN_OPEN | IN_CLOSE);
   }
   port(const port&) = delete;
   port& operator=(const port&) = delete;
@@ -64,23 +82,9 @@ struct port {
   }
 
   ~port() {
-    alignas(inotify_event) std::array<char, 256> events{};
-    while (readable(watch, 0ms)) (void)::read(watch, events.data(), events.size());
-    ::close(fd);  // its own close event comes before the simulator's open
-    bool opened = false;
-    while (readable(watch, WAIT)) {
-      const ssize_t n = ::read(watch, events.data(), events.size());
-      for (std::size_t at = 0; n > 0 && at < static_cast<std::size_t>(n);) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
-        if (event->mask & IN_OPEN) opened = true;
-        if (opened && (event->mask & IN_CLOSE)) {
-          ::close(watch);
-          return;
-        }
-        at += sizeof(inotify_event) + event->len;
-      }
-    }
-    ::close(watch);
+    const std::size_t before = trace.empty() ? 0 : sessions_ended(trace);
+    ::close(fd);
+    if (!trace.empty()) await_session_end(trace, before);
   }
 };
 
@@ -91,26 +95,31 @@ TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
   ASSERT_EQ(::stat(sim.path().c_str(), &info), 0) << "path line: " << sim.path();
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   {
-    port p(sim.path());
+    port p(sim.path(), dir / "trace");
     EXPECT_EQ(p.exchange({0x80, 0x00}, 2), (bytes{0xC0, 0x00}));
     EXPECT_EQ(p.exchange({0x80, 0x21}, 8), (bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x2C, 0x05, 0x3F, 0xFF}));
   }
   EXPECT_EQ(sim.stop().exit_code, 0);
   EXPECT_EQ(read_file(dir / "trace"),
-            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 2c05\n> 3fff\n");
+            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 2c05\n> 3fff\n"
+            "# session 1 ended\n");
 }
 
 TEST(SimPty, EachOpenIsANewSessionAndTheTargetPersists) {
-  simulator sim({"--user-id", "12345678"});
+  const temp_dir dir;
+  const fs::path trace = dir / "trace";
+  simulator sim({"--user-id", "12345678", "--trace", trace.string()});
   {
-    port p(sim.path());
+    port p(sim.path(), trace);
     EXPECT_EQ(p.exchange({0x80, 0x10, 0x00, 0x02, 0x01, 0x23, 0x04, 0x56, 0xFF, 0xFF}, 2),
               (bytes{0xC0, 0x00}));
     // A half word at the end of the session is dropped.
     EXPECT_EQ(::write(p.fd, "\x80", 1), 1);
   }
+  // The simulator holds the terminal's device only while a program does: the next one finds it free.
+  EXPECT_EQ(ttyprog::find_device_holders(sim.path().c_str()).count, 0u);
   {
-    port p(sim.path());
+    port p(sim.path(), trace);
     // The block position starts at word 0 again: the words written in the last session.
     EXPECT_EQ(p.exchange({0x80, 0x20, 0x00, 0x03}, 8),
               (bytes{0x01, 0x23, 0x04, 0x56, 0x3F, 0xFF, 0xFF, 0xFF}));
@@ -119,20 +128,47 @@ TEST(SimPty, EachOpenIsANewSessionAndTheTargetPersists) {
 }
 
 TEST(SimPty, AnswersLeftUnreadDoNotReachTheNextSession) {
-  simulator sim({"--long-read", "1"});
+  const temp_dir dir;
+  const fs::path trace = dir / "trace";
+  simulator sim({"--long-read", "1", "--trace", trace.string()});
   {
-    port p(sim.path());
+    port p(sim.path(), trace);
     EXPECT_EQ(::write(p.fd, "\x80\x00", 2), 2);
     EXPECT_TRUE(readable(p.fd, WAIT));  // the answer has come, and is never read
   }
   {
-    port p(sim.path());
+    port p(sim.path(), trace);
     // One word too many; a reader that asked for 2 words stops after 3.
     EXPECT_EQ(p.exchange({0x80, 0x20, 0x00, 0x02}, 6), (bytes{0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF}));
   }
   port p(sim.path());
   EXPECT_EQ(p.exchange({0x80, 0x01}, 2), (bytes{0xC0, 0x00}));
   EXPECT_TRUE(read_bytes(p.fd, 1, 100ms).empty());
+}
+
+// A paced answer stops when its program closes the terminal: the rest would reach nobody.
+TEST(SimPty, AnAnswerStopsWhenItsProgramHasGone) {
+  const temp_dir dir;
+  const fs::path trace = dir / "trace";
+  simulator sim({"--pace", "--trace", trace.string()});
+  {
+    port p(sim.path(), trace);
+    EXPECT_EQ(::write(p.fd, "\x80\x20\x02\x00", 4), 4);  // 512 words: about a second on the line
+    EXPECT_EQ(read_bytes(p.fd, 20).size(), 20u);
+  }
+  const std::string text = read_file(trace);
+  EXPECT_LT(std::count(text.begin(), text.end(), '>'), 200) << "the whole answer went out";
+}
+
+// Late stale bytes come one a byte time once a program has opened the terminal, before the
+// simulator takes any word; the program's request is answered after them.
+TEST(SimPty, LateStaleBytesTrickleInAfterTheOpen) {
+  simulator sim({"--late-stale", "0102030405060708"});
+  port p(sim.path());
+  const auto opened = std::chrono::steady_clock::now();
+  EXPECT_EQ(::write(p.fd, "\x80\x00", 2), 2);
+  EXPECT_EQ(read_bytes(p.fd, 10), (bytes{1, 2, 3, 4, 5, 6, 7, 8, 0xC0, 0x00}));
+  EXPECT_GE(std::chrono::steady_clock::now() - opened, 7 * ttyprog::BYTE_TIME);
 }
 
 TEST(SimPty, LinkIsMadeAndRemovedOnSigterm) {
@@ -186,7 +222,8 @@ TEST(SimPty, CommandLine) {
   EXPECT_EQ(h.exit_code, 0);
   for (const char* option :
        {"--link", "--trace", "--device-id", "--refuse", "--silent-after", "--hang-up-after",
-        "--short-read", "--long-read", "--split-pause", "--pace", "--word-time"}) {
+        "--short-read", "--long-read", "--split-pause", "--pace", "--word-time", "--extra-status",
+        "--stale", "--late-stale"}) {
     EXPECT_NE(h.out.find(option), std::string::npos) << option;
   }
 
@@ -202,8 +239,10 @@ TEST(SimPty, ServesTheRealTool) {
   simulator sim({"--trace", (dir / "trace").string()});
   const run_result t = ttyprog::test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, sim.path(), "writeid", "12345678"});
   EXPECT_EQ(t.exit_code, 0) << t.out << t.err;
+  await_session_end(dir / "trace", 0);
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(read_file(dir / "trace"), "# session 1\n< 8011\n< 1234\n< 5678\n> c000\n");
+  EXPECT_EQ(read_file(dir / "trace"),
+            "# session 1\n< 8011\n< 1234\n< 5678\n> c000\n# session 1 ended\n");
 }
 
 }  // namespace

@@ -235,6 +235,19 @@ TEST(SimTargetFaults, SilenceAndHangUpStartAtTheNthWord) {
   EXPECT_EQ(last.size, 0u);
 }
 
+TEST(SimTargetFaults, ExtraStatusSendsTheNthStatusWordTwice) {
+  sim_target target({}, {.refuse_exchange = 2, .extra_status = 2});
+  EXPECT_EQ(run(target, {CMD_ERASE}), words{REPLY_OK});
+  EXPECT_EQ(run(target, {CMD_READ_ID_CONFIG}).size(), 4u);  // no status word: not counted
+  EXPECT_EQ(run(target, write_block({1})), (words{STATUS_REFUSED_DEFAULT, STATUS_REFUSED_DEFAULT}));
+  EXPECT_EQ(run(target, {CMD_ERASE}), words{REPLY_OK});
+
+  // The doubled status is not an answer of more than one word for the cut-answer count.
+  sim_target cut({}, {.cut_answer = 1, .extra_status = 1});
+  EXPECT_EQ(run(cut, {CMD_ERASE}), (words{REPLY_OK, REPLY_OK}));
+  EXPECT_EQ(run(cut, {CMD_READ_ID_CONFIG}).size(), 2u);
+}
+
 // --- Bytes to words -----------------------------------------------------------------------------
 
 TEST(SimWordAssembler, HighByteFirstAndAHalfWordCanBeDropped) {
@@ -254,7 +267,8 @@ options_result parse(std::vector<const char*> args) { return parse_options(args)
 TEST(SimOptions, ValuesAreReadInEitherForm) {
   options_result r = parse({"--device-id", "0F42", "--user-id=0x00123456", "--config", "3f72",
                             "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
-                            "--split-pause", "30", "--link", "/tmp/x", "--pace"});
+                            "--split-pause", "30", "--link", "/tmp/x", "--pace",
+                            "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
   EXPECT_EQ(r.options.target.device_id, 0x0F42);
   EXPECT_EQ(r.options.target.user_id, 0x00123456u);
@@ -265,6 +279,10 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   EXPECT_EQ(r.options.split_pause_ms, 30u);
   EXPECT_EQ(r.options.link_path, "/tmp/x");
   EXPECT_EQ(r.options.word_time_us, PACED_WORD_TIME_US);
+  EXPECT_EQ(r.options.faults.extra_status, 3u);
+  EXPECT_EQ(std::vector<std::uint8_t>(r.options.stale.view().begin(), r.options.stale.view().end()),
+            (std::vector<std::uint8_t>{0xC0, 0x00, 0xC0}));
+  EXPECT_EQ(r.options.late_stale.size, 2u);
 
   EXPECT_EQ(parse({"--pace", "--word-time", "0"}).options.word_time_us, 0u);
   EXPECT_EQ(parse({}).options.word_time_us, 0u);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/protocol.h"
 #include "link/word_link.h"
 #include "support/temp_dir.h"
 #include "support/pty.h"
@@ -234,6 +236,52 @@ TEST(WordLinkLost, SendAfterTheMasterClosedFails) {
   EXPECT_LT(since(start), SLACK);
 }
 
+// The rest of an earlier answer can still be arriving when the port opens: the open waits until
+// the line has been quiet for QUIET_TIME, dropping what comes meanwhile.
+TEST(WordLinkQuiet, BytesArrivingAfterTheOpenAreDiscardedBeforeItReturns) {
+  pty_pair pty;
+  const auto start = clock::now();
+  std::jthread trickle([&] {
+    for (int i = 0; i < 6; ++i) {
+      std::this_thread::sleep_for(5ms);
+      write_bytes(pty.master(), {0xC0});
+    }
+  });
+  serial_port port = open_pty(pty, LONG_BOUND);
+  EXPECT_GE(since(start), 30ms + QUIET_TIME);
+  trickle.join();
+  EXPECT_FALSE(input_pending(port));
+  write_bytes(pty.master(), {0x12, 0x34});
+  EXPECT_EQ(receive_word(port).word, 0x1234);
+}
+
+TEST(WordLinkQuiet, AQuietLineOpensAfterTheQuietTime) {
+  pty_pair pty;
+  const auto start = clock::now();
+  serial_port port = open_pty(pty, LONG_BOUND);
+  EXPECT_GE(since(start), QUIET_TIME);
+  EXPECT_LT(since(start), QUIET_TIME + SLACK);
+}
+
+// A line that never goes quiet holds the open no longer than the bound; the first request then
+// finds the bytes and answers nothing from them.
+TEST(WordLinkQuiet, ALineThatNeverGoesQuietEndsTheWaitAtTheBound) {
+  pty_pair pty;
+  std::jthread noise([&](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      write_bytes(pty.master(), {0x55});
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  const auto start = clock::now();
+  serial_port port = open_pty(pty, SHORT_BOUND);
+  EXPECT_GE(since(start), SHORT_BOUND);
+  EXPECT_LT(since(start), SHORT_BOUND + SLACK);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(prog_erase(port).link, link_status::unexpected);
+  EXPECT_TRUE(read_bytes(pty.master(), 1, 50ms).empty()) << "the request went out";
+}
+
 // The pty forces 8 data bits, no parity and the receiver on whatever is asked; speed, stop bits,
 // flow control, modem-line handling and the raw modes are kept as set, so the test first sets the
 // opposite of each and then expects open_port to have put them right.
@@ -361,6 +409,103 @@ TEST(WordLinkHold, APortHeldByAnotherProcessCannotBeOpened) {
   int status = 0;
   ASSERT_EQ(waitpid(holder, &status, 0), holder);
   EXPECT_TRUE(open_port(pty.slave_path().c_str(), SHORT_BOUND).port.has_value());
+}
+
+// Another process that only lives (and holds `path` open, plainly, when one is given) until the
+// object goes.
+class other_process {
+ public:
+  explicit other_process(const std::string& path = {}) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release[1]);
+      if (!path.empty() && open(path.c_str(), O_RDWR | O_NOCTTY) < 0) _exit(2);
+      if (write(ready[1], "y", 1) != 1) _exit(2);
+      char ignored;
+      while (read(release[0], &ignored, 1) > 0) {
+      }
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    release_ = release[1];
+    char opened = 0;
+    const bool ok = read(ready[0], &opened, 1) == 1;
+    close(ready[0]);
+    if (!ok) throw std::runtime_error("the other process did not start");
+  }
+  other_process(const other_process&) = delete;
+  other_process& operator=(const other_process&) = delete;
+  ~other_process() {
+    close(release_);
+    waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const noexcept { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+
+// A program that has the port open without any lock (`cat PORT`) would swallow the answers: the
+// port is busy, and the open changes nothing on it (the pty's speed stays at its 38400 default).
+TEST(WordLinkHold, APortAnotherProgramHasOpenIsBusyAndLeftAsItWas) {
+  pty_pair pty;
+  {
+    other_process reader(pty.slave_path());
+    const open_result got = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+    EXPECT_FALSE(got.port.has_value());
+    EXPECT_EQ(got.failure, open_failure::busy);
+    termios line{};
+    ASSERT_EQ(tcgetattr(pty.master(), &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B38400));
+  }
+  EXPECT_TRUE(open_port(pty.slave_path().c_str(), SHORT_BOUND).port.has_value());
+}
+
+// A lock file LCK..NAME in the lock directory that names a live process other than this one makes
+// the port busy, whether the number is text or a binary int; a stale one does not.
+TEST(WordLinkHold, ALockFileNamingALiveProgramMakesThePortBusy) {
+  if (access("/var/lock", W_OK) != 0) GTEST_SKIP() << "needs a writable /var/lock";
+  pty_pair pty;
+  const std::string lock =
+      "/var/lock/LCK.." + std::filesystem::path(pty.slave_path()).filename().string();
+  other_process alive;
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  auto text = [](pid_t pid) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(pid));
+    return std::string(line);
+  };
+  auto binary = [](pid_t pid) {
+    const int value = pid;
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  struct row {
+    const char* name;
+    std::string content;
+    bool busy;
+  };
+  const row rows[] = {
+      {"text, padded", text(alive.pid()), true},
+      {"binary", binary(alive.pid()), true},
+      {"dead process", text(dead), false},
+      {"this process", text(getpid()), false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::ofstream(lock, std::ios::binary) << r.content;
+    const open_result got = open_port(pty.slave_path().c_str(), SHORT_BOUND);
+    std::filesystem::remove(lock);
+    EXPECT_EQ(got.port.has_value(), !r.busy);
+    EXPECT_EQ(got.failure, r.busy ? open_failure::busy : open_failure::none);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "link/word_link.h"
 
 #include "link/deadline.h"
+#include "platform/port_diagnosis.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 namespace ttyprog {
 
@@ -35,14 +37,15 @@ using clock = std::chrono::steady_clock;
 
 int fd_of(const serial_port& port) { return port_backend::fd(port); }
 
-// Whatever arrived before the line had its settings, or was left over by an earlier run, is not
-// an answer to anything this run asks. Bytes still on their way into the input queue are caught
-// by reading (non-blocking) until it is empty, then the flush drops the rest.
-void discard_input(int fd) {
+// Reads and drops whatever is queued, bytes the kernel is still handing over included (a read
+// that finds the queue empty first waits for them), then flushes what came meanwhile. True when
+// there was anything.
+bool discard_input(int fd) {
   std::array<unsigned char, 256> stale{};
-  while (::read(fd, stale.data(), stale.size()) > 0) {
-  }
-  (void)::tcflush(fd, TCIFLUSH);
+  bool any = false;
+  while (::read(fd, stale.data(), stale.size()) > 0) any = true;
+  if (any) (void)::tcflush(fd, TCIFLUSH);
+  return any;
 }
 
 // Raw binary line, 9600 baud, 8N1, no flow control of any kind, receiver on, modem lines ignored.
@@ -60,9 +63,7 @@ bool configure_line(int fd) {
   tio.c_cc[VMIN] = 2;
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, B9600) != 0 || ::cfsetospeed(&tio, B9600) != 0) return false;
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-  discard_input(fd);
-  return true;
+  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
 // DTR and RTS off. A pseudo-terminal has no modem lines and refuses the call: that is fine.
@@ -134,18 +135,51 @@ void unguard_signals() {
   guarded_fd = -1;
 }
 
-// Exclusive use: the flock stops a second run even for root; TIOCEXCL stops other programs that
-// do not lock. Devices without TIOCEXCL (ENOTTY, EINVAL) are still used.
-bool take_exclusive(int fd) {
+// Exclusive use, in three steps. The flock stops a second run even for root; it changes nothing
+// others see. Then any other program that has the device open, or a live one that a lock file
+// names for it, makes the port busy: it would swallow the programmer's answers. Last, TIOCEXCL
+// stops programs that do not lock from opening the device while this run holds it. Devices
+// without TIOCEXCL (ENOTTY, EINVAL) are still used.
+bool lock_device(int fd) {
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EINTR) return false;
   }
+  return true;
+}
+
+bool held_by_another_program(const char* name) {
+  const holder_list holders = find_device_holders(name);
+  const int self = ::getpid();
+  for (std::size_t i = 0; i < holders.count; ++i) {
+    if (holders.holders[i].pid != self) return true;
+  }
+  return holders.more;
+}
+
+bool set_exclusive_mode(int fd) {
   if (::ioctl(fd, TIOCEXCL) == 0) {
     exclusive_fd = fd;
   } else if (errno != ENOTTY && errno != EINVAL) {
     return false;
   }
   return true;
+}
+
+// The session's own terminal is never a programmer's line: protocol bytes would land on the
+// user's screen, and the terminal would be left raw at 9600 baud. tcgetsid() answers only for
+// the caller's controlling terminal, whichever path names it (/dev/tty included); a terminal that
+// one of the standard streams is on counts too, for a run without a controlling terminal.
+bool is_own_terminal(int fd) {
+  if (::tcgetsid(fd) != -1) return true;
+  struct stat port{};
+  if (::fstat(fd, &port) != 0) return false;
+  for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat info{};
+    if (::fstat(stream, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == port.st_rdev) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void pause_for(std::chrono::nanoseconds length) {
@@ -185,6 +219,39 @@ int queued_bytes(int fd) {
   if (::ioctl(fd, FIONREAD, &queued) != 0) return -1;
   return queued;
 }
+
+// Returns once no byte has arrived for QUIET_TIME, or after `bound` at the latest. Whatever was
+// queued before the open, and whatever arrives meanwhile, is discarded and starts the quiet time
+// again: the rest of an answer to an earlier run can still be on its way when the port opens. The
+// quiet time counts from `since` (the open) when nothing has come by then, so the checks made
+// before the line was set up are not waited for twice. The line's VMIN of 2 lets poll() wake only
+// for two bytes, so the queue is looked at every millisecond as well.
+void await_quiet_line(int fd, std::chrono::milliseconds bound, clock::time_point since) {
+  const auto give_up = clock::now() + bound;
+  auto quiet_from = since;
+  for (;;) {
+    if (discard_input(fd)) quiet_from = clock::now();
+    const auto until = std::min(quiet_from + std::chrono::ceil<clock::duration>(QUIET_TIME), give_up);
+    if (clock::now() >= until) return;
+    if (wait_for(fd, POLLIN, std::min(remaining_ms(until), 1)) & LINE_DOWN) return;
+  }
+}
+
+// A descriptor that is closed unless handed on: the port before it is known to be usable.
+class open_descriptor {
+ public:
+  explicit open_descriptor(int fd) noexcept : fd_(fd) {}
+  open_descriptor(const open_descriptor&) = delete;
+  open_descriptor& operator=(const open_descriptor&) = delete;
+  ~open_descriptor() {
+    if (fd_ >= 0) (void)::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+  int release() noexcept { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -227,25 +294,35 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   if (::stat(name, &info) != 0) return failed_with_errno(errno);
   if (!S_ISCHR(info.st_mode)) return failed(open_failure::not_a_terminal, 0);
 
-  int fd;
+  const auto open_time = clock::now();
+  int opened;
   do {
-    fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return failed_with_errno(errno);
-  serial_port port = port_backend::adopt(fd, bound);  // from here the port closes itself on every path
+    opened = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (opened < 0 && errno == EINTR);
+  if (opened < 0) return failed_with_errno(errno);
   // Started with a standard descriptor closed, the port would take its number: result lines
   // would then go to the programmer, or the HEX text be read from the line. Move it above 2.
-  if (fd <= STDERR_FILENO) {
-    fd = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (fd < 0) return failed_with_errno(errno);
-    port = port_backend::adopt(fd, bound);
+  int fd = opened;
+  if (opened <= STDERR_FILENO) {
+    fd = ::fcntl(opened, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    (void)::close(opened);
+    if (fd < 0) return failed_with_errno(error);
   }
+  open_descriptor device(fd);
 
+  // Nothing is changed on the device before it is known to be a line this run may use.
   if (!::isatty(fd)) return failed(open_failure::not_a_terminal, 0);
-  if (!take_exclusive(fd)) return failed(open_failure::busy, errno);
+  if (is_own_terminal(fd)) return failed(open_failure::own_terminal, 0);
+  if (!lock_device(fd)) return failed(open_failure::busy, errno);
+  if (held_by_another_program(name)) return failed(open_failure::busy, EBUSY);
+
+  serial_port port = port_backend::adopt(device.release(), bound);  // closes itself from here on
+  if (!set_exclusive_mode(fd)) return failed(open_failure::busy, errno);
   guard_signals(fd);
   if (!configure_line(fd)) return failed(open_failure::refused_setting, errno);
   clear_modem_lines(fd);
+  await_quiet_line(fd, bound, open_time);
   return open_result{std::move(port), open_failure::none, 0};
 }
 

@@ -49,7 +49,8 @@ struct holder_list {
 };
 
 // The processes (this one included) that have the device at `device_path` open, as far as the
-// system lets this user see them; other users' processes usually stay hidden.
+// system lets this user see them (other users' processes usually stay hidden), and a live process
+// other than this one that a lock file in the system's lock directory names for the device.
 holder_list find_device_holders(const char* device_path);
 
 struct device_access {

@@ -1,15 +1,22 @@
-// Serial device facts on Linux: /dev/serial/by-id for the attached devices, /proc/<pid>/fd for
-// the processes holding one, the group database for access.
+// Serial device facts on Linux: /dev/serial/by-id for the attached devices, /proc/<pid>/fd and
+// the lock directory for the processes holding one, the group database for access.
 #include "platform/port_diagnosis.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace ttyprog {
 
@@ -17,26 +24,51 @@ const char* const SERIAL_BY_ID_DIR = "/dev/serial/by-id";
 
 namespace {
 
-// A directory stream that closes itself.
+// A directory, read straight into a fixed buffer; closes itself. The process scan opens and reads
+// a directory for every process, so the C library's allocation and extra calls per directory
+// would show.
 class directory {
  public:
-  explicit directory(const char* path) : dir_(::opendir(path)) {}
+  // `path` relative to the directory `at` (or to the working directory). `in_proc`: a directory
+  // of /proc, whose listing comes whole in as few calls as the buffer allows.
+  explicit directory(const char* path, int at = AT_FDCWD, bool in_proc = false)
+      : fd_(::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)), whole_when_short_(in_proc) {}
   directory(const directory&) = delete;
   directory& operator=(const directory&) = delete;
   ~directory() {
-    if (dir_ != nullptr) ::closedir(dir_);
+    if (fd_ >= 0) ::close(fd_);
   }
-  bool is_open() const noexcept { return dir_ != nullptr; }
+  bool is_open() const noexcept { return fd_ >= 0; }
+  int fd() const noexcept { return fd_; }
   // The next entry's name, skipping "." and ".." and hidden names; nullptr at the end.
   const char* next() {
-    while (dirent* entry = ::readdir(dir_)) {
+    for (;;) {
+      if (at_ == filled_) {
+        // A listing that left room for more entries was whole: /proc fills the buffer as far as
+        // its entries go, so the call that would only say "no more" is spared.
+        if (fd_ < 0 || (whole_when_short_ && filled_ != 0 && filled_ + ENTRY_ROOM < buffer_.size())) {
+          return nullptr;
+        }
+        const ssize_t got = ::getdents64(fd_, buffer_.data(), buffer_.size());
+        if (got <= 0) return nullptr;
+        filled_ = static_cast<std::size_t>(got);
+        at_ = 0;
+      }
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer_.data() + at_);
+      at_ += entry->d_reclen;
       if (entry->d_name[0] != '.') return entry->d_name;
     }
-    return nullptr;
   }
 
  private:
-  DIR* dir_;
+  // Room for one more entry of the longest name.
+  static constexpr std::size_t ENTRY_ROOM = sizeof(dirent64);
+
+  int fd_;
+  bool whole_when_short_;
+  alignas(dirent64) std::array<char, 8192> buffer_;
+  std::size_t at_ = 0;
+  std::size_t filled_ = 0;
 };
 
 // Copies `text` into `into` whole; false (and `into` left empty) when it does not fit.
@@ -68,31 +100,77 @@ void insert_sorted(serial_device_list& list, const fixed_text<160>& path) {
   list.paths[at] = path;
 }
 
-// A directory entry that names a number (a process or a descriptor), or -1.
-int number_of(const char* name) {
+// A text that is a number of at most nine digits (a process, a descriptor), or -1.
+int number_of(std::string_view text) {
+  if (text.empty() || text.size() > 9) return -1;
   int value = 0;
-  const char* c = name;
-  for (; *c >= '0' && *c <= '9' && c - name < 9; ++c) value = value * 10 + (*c - '0');
-  return c != name && *c == '\0' ? value : -1;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
 }
 
-// True when one of the process's open descriptors is the character device `device`.
-bool holds_device(int pid, dev_t device) {
-  std::array<char, 64> fd_dir{};
-  std::snprintf(fd_dir.data(), fd_dir.size(), "/proc/%d/fd", pid);
-  directory fds(fd_dir.data());  // fails for other users' processes unless privileged
-  if (!fds.is_open()) return false;
-  std::array<char, 96> fd_path{};
+// True when one of the open descriptors of the process named `pid` (an entry of the /proc
+// directory `proc`) is the character device `device`. The file system behind a descriptor is
+// asked not to go to its server, so a network share that no longer answers cannot stall the scan.
+bool holds_device(int proc, const char* pid, dev_t device) {
+  std::array<char, 32> fd_dir{};
+  std::snprintf(fd_dir.data(), fd_dir.size(), "%s/fd", pid);
+  directory fds(fd_dir.data(), proc, true);  // fails for other users' processes unless privileged
   while (const char* name = fds.next()) {
-    const int fd = number_of(name);
-    if (fd < 0) continue;
-    std::snprintf(fd_path.data(), fd_path.size(), "%s/%d", fd_dir.data(), fd);
-    struct stat info{};
-    if (::stat(fd_path.data(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device) {
+    struct statx info{};
+    if (::statx(fds.fd(), name, AT_STATX_DONT_SYNC, STATX_TYPE, &info) == 0 &&
+        S_ISCHR(info.stx_mode) && makedev(info.stx_rdev_major, info.stx_rdev_minor) == device) {
       return true;
     }
   }
   return false;
+}
+
+// The system's lock directory, where programs that follow the UUCP convention leave a file
+// LCK..NAME (NAME the device's base name) holding their process ID.
+constexpr const char* LOCK_DIR = "/var/lock";
+
+// The process ID a lock file holds: ASCII digits, possibly padded with blanks, or the binary int
+// of older programs. 0 when the file is missing or says nothing readable.
+int lock_file_pid(const char* device_name) {
+  std::array<char, 300> path{};
+  const int length = std::snprintf(path.data(), path.size(), "%s/LCK..%s", LOCK_DIR, device_name);
+  if (length < 0 || static_cast<std::size_t>(length) >= path.size()) return 0;
+  const int fd = ::open(path.data(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::array<char, 32> content{};
+  const ssize_t size = ::read(fd, content.data(), content.size() - 1);
+  ::close(fd);
+  if (size <= 0) return 0;
+  const std::size_t used = static_cast<std::size_t>(size);
+  const bool text = std::strspn(content.data(), " \t\n0123456789") == used;
+  if (!text) {
+    int binary = 0;
+    if (used != sizeof binary) return 0;
+    std::memcpy(&binary, content.data(), sizeof binary);
+    return binary > 0 ? binary : 0;
+  }
+  const char* digits = content.data() + std::strspn(content.data(), " \t");
+  const int pid = number_of(std::string_view(digits, std::strcspn(digits, " \t\n")));
+  return pid > 0 ? pid : 0;
+}
+
+bool process_is_alive(int pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+// A live process other than this one that a lock file names for the device, or 0. The lock may
+// carry the base name of the path as given or of the device it leads to.
+int lock_file_owner(const char* device_path) {
+  std::array<char, PATH_MAX> resolved{};
+  const char* names[] = {device_path, ::realpath(device_path, resolved.data())};
+  for (const char* path : names) {
+    if (path == nullptr) continue;
+    const char* slash = std::strrchr(path, '/');
+    const int pid = lock_file_pid(slash != nullptr ? slash + 1 : path);
+    if (pid != 0 && pid != ::getpid() && process_is_alive(pid)) return pid;
+  }
+  return 0;
 }
 
 // The short program name the kernel keeps for a process. Any program may set its own name to any
@@ -146,18 +224,27 @@ holder_list find_device_holders(const char* device_path) {
   holder_list list;
   struct stat device{};
   if (::stat(device_path, &device) != 0 || !S_ISCHR(device.st_mode)) return list;
-  directory processes("/proc");
+  directory processes("/proc", AT_FDCWD, true);
   if (!processes.is_open()) return list;
-  while (const char* name = processes.next()) {
-    const int pid = number_of(name);
-    if (pid < 0 || !holds_device(pid, device.st_rdev)) continue;
+  auto add = [&list](int pid) {
     if (list.count == list.holders.size()) {
       list.more = true;
-      break;
+      return;
     }
     device_holder& holder = list.holders[list.count++];
     holder.pid = pid;
     read_process_name(pid, holder.name);
+  };
+  while (const char* name = processes.next()) {
+    const int pid = number_of(name);
+    if (pid < 0 || !holds_device(processes.fd(), name, device.st_rdev)) continue;
+    add(pid);
+    if (list.more) return list;
+  }
+  if (const int locker = lock_file_owner(device_path); locker != 0) {
+    bool listed = false;
+    for (std::size_t i = 0; i < list.count; ++i) listed = listed || list.holders[i].pid == locker;
+    if (!listed) add(locker);
   }
   return list;
 }

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,8 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     // Only async-signal-safe calls from here to exec.
     if (options.group && (::setgroups(0, nullptr) != 0 || ::setgid(*options.group) != 0)) _exit(126);
     if (options.user && ::setuid(*options.user) != 0) _exit(126);
+    // A session of its own, with the terminal as its controlling terminal, as after a login.
+    if (options.controlling && (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0)) _exit(126);
     ::dup2(options.typed ? slave : null_in, 0);
     ::dup2(options.stdout_on_terminal ? slave : out_pipe[1], 1);
     ::dup2(slave, 2);

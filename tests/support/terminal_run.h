@@ -18,6 +18,7 @@ struct terminal_options {
   std::optional<std::string> typed;
   std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
   std::optional<gid_t> group;
+  bool controlling = false;         // the terminal becomes the run's controlling terminal
   std::chrono::milliseconds timeout{20'000};
 };
 
