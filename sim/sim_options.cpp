@@ -37,7 +37,7 @@ Options:
   --trace FILE         append one line per word on the wire to FILE: "< 8010" for a word from
                        the tool, "> c000" for a word to it, "# session N" when a session starts
                        and "# session N ended" when it ends
-  --device-id HEX      device ID (default 2c05)
+  --device-id HEX      device ID (default 0f42)
   --user-id HEX        initial user ID (default ffffffff)
   --config HEX         initial configuration word (default 3fff)
 

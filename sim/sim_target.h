@@ -43,7 +43,7 @@ inline constexpr std::uint16_t STATUS_REFUSED_DEFAULT = 0xC001;
 
 // What the target holds when the simulator starts.
 struct target_settings {
-  std::uint16_t device_id = 0x2C05;
+  std::uint16_t device_id = 0x0F42;
   std::uint32_t user_id = USER_ID_BLANK;
   std::uint16_t config = CONFIG_BLANK;
 };

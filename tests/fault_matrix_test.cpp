@@ -43,7 +43,7 @@ constexpr std::size_t FIRST_WRITE_BLOCK = 512 + 3;  // 8010, length, words, ffff
 enum class command { erase, eraseall, writeid, writeconfig, readids, readprogram, writeprogram, verifyprogram };
 
 // Output lines on success and at a failure in the first (or, for reads, the second) block.
-const std::string IDS = "User ID   = ffffffff\nDevice ID = 2c05\nConfig    = 3fff\n";
+const std::string IDS = "User ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
 const std::string WRITING_ID = "writing ID 1234abcd...\n";
 const std::string WRITING_CONFIG = "writing configuration word 3f72...\n";
 const std::string VERIFIED = "verify done. found 0 error(s).\n";

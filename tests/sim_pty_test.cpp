@@ -101,7 +101,7 @@ TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
   }
   EXPECT_EQ(sim.stop().exit_code, 0);
   EXPECT_EQ(read_file(dir / "trace"),
-            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 2c05\n> 3fff\n"
+            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 0f42\n> 3fff\n"
             "# session 1 ended\n");
 }
 

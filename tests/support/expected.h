@@ -9,7 +9,7 @@ namespace ttyprog::test {
 inline const std::string FAILED = "Failed...\n";
 inline const std::string READING = "reading id informations...\n";
 // The IDs of a fresh simulator.
-inline const std::string BLANK_IDS = "User ID   = ffffffff\nDevice ID = 2c05\nConfig    = 3fff\n";
+inline const std::string BLANK_IDS = "User ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
 inline const std::string SIZE_ERROR = "read size error\n";
 inline const std::string LOST = "Connection to programmer lost!\n";
 inline const std::string NOT_RESPONDING = "Programmer not responding!\n";

@@ -112,7 +112,7 @@ case "$case_name" in
     expect 0 'writing configuration word 3f71...\nDone!\n' ''
     expect_trace '< 8012' '< 3f71' '> c000'
     run_tool COM5 readidandconfig
-    expect 0 'reading id informations...\nUser ID   = 1234abcd\nDevice ID = 2c05\nConfig    = 3f71\n' ''
+    expect 0 'reading id informations...\nUser ID   = 1234abcd\nDevice ID = 0f42\nConfig    = 3f71\n' ''
     ;;
 
   read_ids_split_words)
