@@ -97,7 +97,7 @@ TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
   {
     port p(sim.path(), dir / "trace");
     EXPECT_EQ(p.exchange({0x80, 0x00}, 2), (bytes{0xC0, 0x00}));
-    EXPECT_EQ(p.exchange({0x80, 0x21}, 8), (bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x2C, 0x05, 0x3F, 0xFF}));
+    EXPECT_EQ(p.exchange({0x80, 0x21}, 8), (bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x42, 0x3F, 0xFF}));
   }
   EXPECT_EQ(sim.stop().exit_code, 0);
   EXPECT_EQ(read_file(dir / "trace"),
