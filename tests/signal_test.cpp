@@ -106,6 +106,18 @@ TEST_P(StopSignal, StopsAtTheBlockBoundaryAndTheNextRunIsServedRightly) {
 INSTANTIATE_TEST_SUITE_P(Paced, StopSignal, ::testing::ValuesIn(stop_cases()),
                          [](const ::testing::TestParamInfo<stop_case>& tested) { return tested.param.name; });
 
+// The exchange after an interrupted write gets its own answer: a refused erase is no "Done!".
+TEST(StopSignalThenErase, TheRefusalOfTheNextExchangeIsReported) {
+  test::traced_sim sim({"--pace", "--refuse", "2"});
+  test::child_process tool(TTYPROG_BIN, long_run(sim, "writeprogram"));
+  wait_until_under_way(sim);
+  tool.send_signal(SIGINT);
+  EXPECT_EQ(tool.wait().signal, SIGINT);
+  const test::run_result erase = sim.run({"erase"});
+  EXPECT_EQ(erase.out, test::FAILED);
+  EXPECT_EQ(erase.err, "");
+}
+
 TEST(StopSignalTwice, EndsTheRunAtOnceAndFreesThePort) {
   test::traced_sim sim({"--pace"});
   test::child_process tool(TTYPROG_BIN, long_run(sim, "writeprogram"));
