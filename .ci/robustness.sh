@@ -13,7 +13,8 @@ ctest --preset slow
 echo "== HEX fuzzing, ${FUZZ_SECONDS:-60} s"
 cmake --preset fuzz ${FUZZ_SECONDS:+-DTTYPROG_FUZZ_SECONDS="$FUZZ_SECONDS"} >/dev/null
 cmake --build --preset fuzz
-if ! ctest --preset fuzz -N | grep -q ' hex_fuzz$'; then
+fuzz_tests=$(ctest --preset fuzz -N)
+if ! grep -q ' hex_fuzz$' <<<"$fuzz_tests"; then
   echo "no libFuzzer build (clang++ or its runtime missing): only the corpus replay runs" >&2
 fi
 ctest --preset fuzz
