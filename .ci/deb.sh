@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# CI: build the Debian package from the default build in build/, install it, run the installed
-# ttyprog against the installed ttyprog-sim, check that man finds both pages, and remove it again.
-# Runs as root on a throw-away Debian 12 machine (it installs and removes packages system-wide).
-#   .ci/deb.sh [BUILD_DIR]      (default: build, as the default preset leaves it)
+# CI: build the Debian package with the "deb" workflow (the "tool" build in build-tool/, which
+# needs neither GoogleTest nor clang), check it with lintian, install it, run the installed ttyprog
+# against the installed ttyprog-sim, check that man finds both pages, and remove it again. Before
+# that, `cmake --install` into a scratch prefix is undone through its install_manifest.txt, as the
+# README shows. Runs as root on a throw-away Debian 12 machine (it installs and removes packages
+# system-wide).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source .ci/packages.sh
-build=$(realpath "${1:-build}")
-
-[ -x "$build/bin/ttyprog" ] || { echo "deb.sh: $build does not hold a build" >&2; exit 1; }
 
 # cpack needs dpkg-shlibdeps (dpkg-dev) and file to compute the package's dependencies; man -w
 # needs man-db.
-install_missing dpkg-dev file man-db
+install_missing --no-install-recommends dpkg-dev file man-db lintian
 
 # Minimal container images tell dpkg to leave out every man page (a path-exclude for
 # /usr/share/man in /etc/dpkg/dpkg.cfg.d/). The package would then install without its pages and
@@ -26,6 +25,7 @@ for cfg in /etc/dpkg/dpkg.cfg.d/*; do
   fi
 done
 
+build=build-tool
 work=$(mktemp -d)
 sim_pid=
 installed=
@@ -38,25 +38,44 @@ trap cleanup EXIT
 
 fail() { echo "deb.sh: $*" >&2; exit 1; }
 
-# 1. The package.
+# What both ways of installing put under their prefix.
+installed_files=(bin/ttyprog bin/ttyprog-sim share/man/man1/ttyprog.1.gz share/man/man1/ttyprog-sim.1.gz
+                 share/bash-completion/completions/ttyprog share/doc/ttyprog/copyright
+                 share/doc/ttyprog/changelog.gz)
+
+# 1. The package, and what lintian says of it.
 rm -f "$build"/ttyprog_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+cmake --workflow --preset deb >/dev/null
 deb=$(ls "$build"/ttyprog_*.deb)
 echo "deb.sh: built $deb"
 dpkg-deb --info "$deb" | sed -n 's/^ *\(Package\|Version\|Depends\|Section\):/  &/p'
+lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
+echo "deb.sh: lintian finds no error and no warning"
 
-# 2. Installed, with its files where they belong.
+# 2. cmake --install into a scratch prefix, and undone through the manifest.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for f in "${installed_files[@]}"; do
+  [ -e "$work/prefix/$f" ] || fail "cmake --install did not install $f"
+done
+xargs -d '\n' rm -f -- <"$build/install_manifest.txt"
+left=$(find "$work/prefix" -type f)
+[ -z "$left" ] || fail "left after removing install_manifest.txt's files: $left"
+echo "deb.sh: cmake --install, and its files removed through install_manifest.txt"
+
+# 3. Installed, with its files where they belong.
 dpkg -i "$deb" >/dev/null
 installed=yes
-for f in /usr/bin/ttyprog /usr/bin/ttyprog-sim /usr/share/bash-completion/completions/ttyprog; do
-  [ -e "$f" ] || fail "$f is not installed"
+for f in "${installed_files[@]}"; do
+  [ -e "/usr/$f" ] || fail "/usr/$f is not installed"
 done
 for page in ttyprog ttyprog-sim; do
   where=$(man -w "$page") || fail "man -w $page finds no page"
   echo "deb.sh: man -w $page: $where"
 done
 
-# 3. The installed tool against the installed simulator.
+# 4. The installed tool against the installed simulator.
+version=$(/usr/bin/ttyprog-sim --version)
+[ "$version" = "ttyprog-sim $(dpkg-deb -f "$deb" Version)" ] || fail "ttyprog-sim --version says '$version'"
 mkfifo "$work/sim-out"
 /usr/bin/ttyprog-sim --device-id 0f42 >"$work/sim-out" &
 sim_pid=$!
@@ -77,11 +96,13 @@ expect "$(printf 'reading id informations...\nUser ID   = ffffffff\nDevice ID = 
   readidandconfig
 expect "Done!" erase
 
-# 4. Removed again, files and all.
+# 5. Removed again, files and all.
 kill "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=
 dpkg -r ttyprog >/dev/null
 installed=
-[ ! -e /usr/bin/ttyprog ] || fail "/usr/bin/ttyprog is left after dpkg -r"
-echo "deb.sh: package built, installed, exercised and removed"
+for f in "${installed_files[@]}"; do
+  [ ! -e "/usr/$f" ] || fail "/usr/$f is left after dpkg -r"
+done
+echo "deb.sh: package built, checked, installed, exercised and removed"

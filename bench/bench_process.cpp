@@ -60,6 +60,7 @@ process_run run_process(const std::vector<std::string>& args, const std::string&
   run.user_s = seconds(usage.ru_utime);
   run.sys_s = seconds(usage.ru_stime);
   run.max_rss_kib = usage.ru_maxrss;
+  run.wakeups = usage.ru_nvcsw;
   return run;
 }
 

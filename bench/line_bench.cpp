@@ -65,6 +65,17 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// "median (min to max)" of the values, each with `format`.
+std::string spread(const std::vector<double>& values, const char* format) {
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  char text[96];
+  std::string f = std::string("%s (") + format + " to " + format + ")";
+  char mid[32];
+  std::snprintf(mid, sizeof mid, format, median(values));
+  std::snprintf(text, sizeof text, f.c_str(), mid, *low, *high);
+  return text;
+}
+
 void print_pacing(const pace_report& r) {
   std::printf("\n### Simulator pacing, seen from a client on its terminal\n\n");
   std::printf("| check | measured | ideal |\n|---|---|---|\n");
@@ -98,10 +109,10 @@ bool line_table(const paths& p, int runs) {
                                       {"readprogram", "8192", first_dump_line()}};
   std::printf("\n### Full-chip commands through the paced line (%d runs each)\n\n", runs);
   std::printf("| command | run | bytes | line time s | wall s | wall / line | CPU %% of wall | "
-              "peak RSS KiB |\n|---|---|---|---|---|---|---|---|\n");
+              "wake-ups | peak RSS KiB |\n|---|---|---|---|---|---|---|---|---|\n");
   bool all_ok = true;
   for (const command& c : commands) {
-    std::vector<double> ratios, shares;
+    std::vector<double> ratios, shares, wakeups;
     long rss = 0;
     for (int run = 1; run <= runs; ++run) {
       const std::size_t before = file_size(trace);
@@ -113,13 +124,15 @@ bool line_table(const paths& p, int runs) {
       const double share = 100.0 * (r.user_s + r.sys_s) / r.wall_s;
       ratios.push_back(r.wall_s / line);
       shares.push_back(share);
+      wakeups.push_back(static_cast<double>(r.wakeups));
       rss = std::max(rss, r.max_rss_kib);
-      std::printf("| %s | %d%s | %zu | %.3f | %.3f | %.4f | %.3f | %ld |\n", c.name, run,
-                  ok ? "" : " FAILED", bytes, line, r.wall_s, r.wall_s / line, share,
+      std::printf("| %s | %d%s | %zu | %.3f | %.3f | %.4f | %.3f | %ld | %ld |\n", c.name, run,
+                  ok ? "" : " FAILED", bytes, line, r.wall_s, r.wall_s / line, share, r.wakeups,
                   r.max_rss_kib);
     }
-    std::printf("| **%s median** | | | | | **%.4f** | **%.3f** | **%ld** (max) |\n", c.name,
-                median(ratios), median(shares), rss);
+    std::printf("| **%s, median (min to max)** | | | | | **%s** | **%s** | **%s** | **%ld** (max) |\n",
+                c.name, spread(ratios, "%.4f").c_str(), spread(shares, "%.3f").c_str(),
+                spread(wakeups, "%.0f").c_str(), rss);
   }
   return all_ok;
 }
@@ -137,10 +150,10 @@ bool loader_table(const paths& p, int runs) {
   write_file(files[0].path, full_program_hex(trailer::refused_by_tool));
   write_file(files[1].path, large_hex(std::size_t{32} << 20, trailer::refused_by_tool));
 
-  std::printf("\n### Reading a HEX file, whole process against whole process (median of %d)\n\n",
+  std::printf("\n### Reading a HEX file, whole process against whole process (%d runs each)\n\n",
               runs);
-  std::printf("| file | size KiB | program | wall ms | MB/s | CPU ms | peak RSS KiB |\n"
-              "|---|---|---|---|---|---|---|\n");
+  std::printf("| file | size KiB | program | wall ms, median (min to max) | MB/s, median (min to max) "
+              "| CPU ms | peak RSS KiB |\n|---|---|---|---|---|---|---|\n");
   bool all_ok = true;
   for (const file& f : files) {
     const double size = static_cast<double>(file_size(f.path));
@@ -155,18 +168,18 @@ bool loader_table(const paths& p, int runs) {
         {"objcopy -I ihex -O binary",
          {"/usr/bin/objcopy", "-I", "ihex", "-O", "binary", f.path, p.dir + "/out.bin"}, ""}};
     for (const contender& c : contenders) {
-      std::vector<double> walls, cpus;
+      std::vector<double> walls, rates, cpus;
       long rss = 0;
       for (int run = 0; run < runs; ++run) {
         const process_run r = run_process(c.argv, out);
         all_ok = all_ok && r.exit_code == 0 && read_file(out).find(c.expect) != std::string::npos;
-        walls.push_back(r.wall_s);
-        cpus.push_back(r.user_s + r.sys_s);
+        walls.push_back(r.wall_s * 1e3);
+        rates.push_back(size / r.wall_s / 1e6);
+        cpus.push_back((r.user_s + r.sys_s) * 1e3);
         rss = std::max(rss, r.max_rss_kib);
       }
-      const double wall = median(walls);
-      std::printf("| %s | %.0f | %s | %.2f | %.0f | %.2f | %ld |\n", f.label, size / 1024, c.name,
-                  wall * 1e3, size / wall / 1e6, median(cpus) * 1e3, rss);
+      std::printf("| %s | %.0f | %s | %s | %s | %.2f | %ld |\n", f.label, size / 1024, c.name,
+                  spread(walls, "%.2f").c_str(), spread(rates, "%.0f").c_str(), median(cpus), rss);
     }
   }
   return all_ok;

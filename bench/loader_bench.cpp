@@ -3,9 +3,11 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "hex_files.h"
 #include "image/hex_image.h"
@@ -51,11 +53,21 @@ void load_from_memory(benchmark::State& state, const std::string& text, int expe
                           static_cast<std::int64_t>(text.size()));
 }
 
+// The spread over the repetitions, beside Google Benchmark's mean, median and stddev.
+void with_spread(benchmark::internal::Benchmark* b) {
+  b->ComputeStatistics("min", [](const std::vector<double>& v) {
+    return *std::min_element(v.begin(), v.end());
+  });
+  b->ComputeStatistics("max", [](const std::vector<double>& v) {
+    return *std::max_element(v.begin(), v.end());
+  });
+}
+
 void BM_load_full_program(benchmark::State& state) {
   static const std::string text = bench::full_program_hex(bench::trailer::end_only);
   load_from_memory(state, text, 8192);
 }
-BENCHMARK(BM_load_full_program);
+BENCHMARK(BM_load_full_program)->Apply(with_spread);
 
 void BM_load_large_file(benchmark::State& state) {
   // Every 64 KiB segment starts again at address 0 for this loader, which honours no extended
@@ -63,7 +75,7 @@ void BM_load_large_file(benchmark::State& state) {
   static const std::string text = bench::large_hex(std::size_t{32} << 20, bench::trailer::end_only);
   load_from_memory(state, text, 8192);
 }
-BENCHMARK(BM_load_large_file)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_load_large_file)->Unit(benchmark::kMillisecond)->Apply(with_spread);
 
 }  // namespace
 

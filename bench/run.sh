@@ -1,12 +1,12 @@
 #!/bin/sh
-# Builds the benchmarks in their own build directory, runs them and prints the tables of
+# Builds the benchmarks with the "bench" preset, runs them and prints the tables of
 # docs/performance.md.
 #
 #   bench/run.sh [RUNS]        RUNS: timed runs per command (default 5); takes about RUNS minutes
 #
-# Needs, beyond the normal build (g++, CMake, Ninja): Google Benchmark (Debian/Ubuntu package
-# libbenchmark-dev) and objcopy (binutils). The build goes to build-bench/ next to the sources, or
-# to $TTYPROG_BENCH_DIR; scratch files go to a temporary directory that is removed afterwards.
+# Needs, beyond the normal build (g++, CMake, Ninja): Google Benchmark (Debian package
+# libbenchmark-dev) and objcopy (binutils). The build goes to build-bench/ (the preset's), or to
+# $TTYPROG_BENCH_DIR; scratch files go to a temporary directory that is removed afterwards.
 set -eu
 
 runs=${1:-5}
@@ -17,9 +17,8 @@ for tool in cmake ninja objcopy; do
   command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is needed" >&2; exit 1; }
 done
 
-cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTTYPROG_TESTS=OFF -DTTYPROG_FUZZ=OFF -DTTYPROG_BENCH=ON >/dev/null
-cmake --build "$build_dir" -j2 --target ttyprog ttyprog-sim line_bench loader_bench >/dev/null
+(cd "$source_dir" && cmake --preset bench -B "$build_dir" >/dev/null)
+cmake --build "$build_dir" -j2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -33,11 +32,11 @@ echo "Load before: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)."
 "$build_dir/bin/line_bench" "$build_dir/bin/ttyprog" "$build_dir/bin/ttyprog-sim" "$work" "$runs"
 
 echo
-echo "### HEX loader on text in memory (Google Benchmark, median of 5 repetitions)"
+echo "### HEX loader on text in memory (Google Benchmark, $runs repetitions of at least 0.5 s)"
 echo
 echo '```'
-"$build_dir/bin/loader_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-  --benchmark_min_time=0.5 2>/dev/null | grep -E '^(Benchmark|BM_.*_median)'
+"$build_dir/bin/loader_bench" --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true \
+  --benchmark_min_time=0.5 2>/dev/null | grep -E '^(Benchmark|BM_.*_(median|min|max|cv))'
 echo '```'
 echo
 echo "Load after: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)."

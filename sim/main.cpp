@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   const options_result parsed =
       parse_options(std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "ttyprog-sim: %.*s: %.*s\nUsage: ttyprog-sim [--help] [options]\n",
+    std::fprintf(stderr, "ttyprog-sim: %.*s: %.*s\nUsage: ttyprog-sim [--help] [--version] [options]\n",
                  static_cast<int>(parsed.error.size()), parsed.error.data(),
                  static_cast<int>(parsed.culprit.size()), parsed.culprit.data());
     return EXIT_USAGE;
@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
   const sim_options& opt = parsed.options;
   if (opt.help) {
     std::fwrite(help_text().data(), 1, help_text().size(), stdout);
+    return 0;
+  }
+  if (opt.version) {
+    std::printf("ttyprog-sim %s\n", TTYPROG_VERSION);  // the project version, set by CMake
     return 0;
   }
 

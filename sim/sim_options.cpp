@@ -1,8 +1,10 @@
 #include "sim_options.h"
 
+#include <array>
 #include <charconv>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace ttyprog::sim {
 
@@ -71,6 +73,7 @@ Timing:
                        otherwise 0)
 
   --help               show this text and exit
+  --version            show the version and exit
 
 Exit status: 0 after SIGINT, SIGTERM, SIGHUP or a --hang-up-after hang-up; 1 when the terminal,
 link or trace file cannot be set up; 2 for a bad command line.
@@ -88,11 +91,46 @@ std::optional<T> parse_number(std::string_view text, int base) {
   return value;
 }
 
+// The options that take a value, each named once here.
+enum class valued {
+  link, trace, device_id, user_id, config, refuse, refuse_status, silent_after, hang_up_after,
+  short_read, long_read, split_pause, cut_answer, hang_up_in_answer, extra_status, stale,
+  late_stale, word_time,
+};
+
+constexpr std::array<std::pair<std::string_view, valued>, 18> VALUED_OPTIONS{{
+    {"--link", valued::link},
+    {"--trace", valued::trace},
+    {"--device-id", valued::device_id},
+    {"--user-id", valued::user_id},
+    {"--config", valued::config},
+    {"--refuse", valued::refuse},
+    {"--refuse-status", valued::refuse_status},
+    {"--silent-after", valued::silent_after},
+    {"--hang-up-after", valued::hang_up_after},
+    {"--short-read", valued::short_read},
+    {"--long-read", valued::long_read},
+    {"--split-pause", valued::split_pause},
+    {"--cut-answer", valued::cut_answer},
+    {"--hang-up-in-answer", valued::hang_up_in_answer},
+    {"--extra-status", valued::extra_status},
+    {"--stale", valued::stale},
+    {"--late-stale", valued::late_stale},
+    {"--word-time", valued::word_time},
+}};
+
+std::optional<valued> valued_option(std::string_view name) {
+  for (const auto& [known, which] : VALUED_OPTIONS) {
+    if (known == name) return which;
+  }
+  return std::nullopt;
+}
+
 struct parser {
   options_result& out;
 
-  // Stores `value` for option `name`; false with out.error set when it is bad.
-  bool apply(std::string_view name, std::string_view value) {
+  // Stores `value` for the option; false with out.error set when it is bad.
+  bool apply(valued which, std::string_view value) {
     sim_options& o = out.options;
     auto count = [&](std::uint64_t& field) {
       return store(field, parse_number<std::uint64_t>(value, 10));
@@ -103,28 +141,28 @@ struct parser {
     auto hex16 = [&](std::uint16_t& field) {
       return store(field, parse_number<std::uint16_t>(value, 16));
     };
-    if (name == "--link") return path(o.link_path, value);
-    if (name == "--trace") return path(o.trace_path, value);
-    if (name == "--device-id") return hex16(o.target.device_id);
-    if (name == "--user-id") return store(o.target.user_id, parse_number<std::uint32_t>(value, 16));
-    if (name == "--config") return hex16(o.target.config);
-    if (name == "--refuse") return count(o.faults.refuse_exchange);
-    if (name == "--refuse-status") return hex16(o.faults.refuse_status);
-    if (name == "--silent-after") return count(o.faults.silent_after);
-    if (name == "--hang-up-after") return count(o.faults.hang_up_after);
-    if (name == "--short-read") return count(o.faults.short_read_block);
-    if (name == "--long-read") return count(o.faults.long_read_block);
-    if (name == "--split-pause") return millis(o.split_pause_ms);
-    if (name == "--cut-answer") return count(o.faults.cut_answer);
-    if (name == "--hang-up-in-answer") return count(o.faults.cut_answer_hang_up);
-    if (name == "--extra-status") return count(o.faults.extra_status);
-    if (name == "--stale") return bytes(o.stale, value);
-    if (name == "--late-stale") return bytes(o.late_stale, value);
-    if (name == "--word-time") {
-      word_time_given = true;
-      return millis(o.word_time_us);
+    switch (which) {
+      case valued::link: return path(o.link_path, value);
+      case valued::trace: return path(o.trace_path, value);
+      case valued::device_id: return hex16(o.target.device_id);
+      case valued::user_id: return store(o.target.user_id, parse_number<std::uint32_t>(value, 16));
+      case valued::config: return hex16(o.target.config);
+      case valued::refuse: return count(o.faults.refuse_exchange);
+      case valued::refuse_status: return hex16(o.faults.refuse_status);
+      case valued::silent_after: return count(o.faults.silent_after);
+      case valued::hang_up_after: return count(o.faults.hang_up_after);
+      case valued::short_read: return count(o.faults.short_read_block);
+      case valued::long_read: return count(o.faults.long_read_block);
+      case valued::split_pause: return millis(o.split_pause_ms);
+      case valued::cut_answer: return count(o.faults.cut_answer);
+      case valued::hang_up_in_answer: return count(o.faults.cut_answer_hang_up);
+      case valued::extra_status: return count(o.faults.extra_status);
+      case valued::stale: return bytes(o.stale, value);
+      case valued::late_stale: return bytes(o.late_stale, value);
+      case valued::word_time:
+        word_time_given = true;
+        return millis(o.word_time_us);
     }
-    out.error = "unknown option";
     return false;
   }
 
@@ -167,41 +205,42 @@ struct parser {
   bool word_time_given = false;
 };
 
-bool takes_value(std::string_view name) { return name != "--pace" && name != "--help"; }
-
 }  // namespace
 
 options_result parse_options(std::span<const char* const> args) {
   options_result result;
   parser p{result};
   for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
+    const std::string_view arg = args[i];
     result.culprit = arg;
     if (arg == "--help" || arg == "-h") {
       result.options.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      result.options.version = true;
       continue;
     }
     if (arg == "--pace") {
       result.options.pace = true;
       continue;
     }
-    std::string_view name = arg;
-    std::string_view value;
-    if (auto eq = arg.find('='); eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else if (arg.starts_with("--") && takes_value(arg)) {
-      if (i + 1 == args.size()) {
-        result.error = "missing value for option";
-        return result;
-      }
-      value = args[++i];
-    }
-    if (!arg.starts_with("--") || !takes_value(name)) {
+    const std::size_t eq = arg.find('=');
+    const std::optional<valued> which = valued_option(arg.substr(0, eq));
+    if (!which) {  // no value is taken from the next argument for a name not known
       result.error = "unknown option";
       return result;
     }
-    if (!p.apply(name, value)) return result;
+    std::string_view value;
+    if (eq != std::string_view::npos) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      result.error = "missing value for option";
+      return result;
+    }
+    if (!p.apply(*which, value)) return result;
   }
   if (result.options.pace && !p.word_time_given) result.options.word_time_us = PACED_WORD_TIME_US;
   result.culprit = {};

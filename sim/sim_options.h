@@ -29,6 +29,7 @@ struct sim_options {
   bool pace = false;                 // move bytes at 9600 baud
   std::uint32_t word_time_us = 0;    // programming time per word written into the target
   bool help = false;
+  bool version = false;
   // Bytes left waiting in the terminal's input queue at start-up, as an earlier run could leave.
   byte_string stale;
   // Bytes sent at the line rate once the first session has started: the rest of an earlier
@@ -42,7 +43,8 @@ struct options_result {
   std::string_view culprit;  // the argument the error is about
 };
 
-// Reads the arguments that follow the program name. Both "--name value" and "--name=value" work.
+// Reads the arguments that follow the program name. Both "--name value" and "--name=value" work;
+// a name it does not know is "unknown option", whatever follows it.
 options_result parse_options(std::span<const char* const> args);
 
 // The full description printed by --help.
