@@ -47,19 +47,19 @@ struct fake_tree {
 
   // "NAME" is a tty with hardware behind it and a device node; " type=N" adds the UART type the
   // serial core reports, " nodevice" leaves out the hardware, " nonode" the device node.
-  void add_tty(const std::string& spec) {
-    const std::string name = spec.substr(0, spec.find(' '));
+  void add_tty(const std::string& entry_text) {
+    const std::string name = entry_text.substr(0, entry_text.find(' '));
     const fs::path entry = fs::path(tty_class) / name;
     fs::create_directories(entry);
-    if (spec.find(" nodevice") == std::string::npos) {
+    if (entry_text.find(" nodevice") == std::string::npos) {
       fs::create_directories(dir / "devices" / name);
       fs::create_directory_symlink(dir / "devices" / name, entry / "device");
     }
-    if (const std::size_t type = spec.find(" type="); type != std::string::npos) {
+    if (const std::size_t type = entry_text.find(" type="); type != std::string::npos) {
       const std::size_t digits = type + 6;
-      std::ofstream(entry / "type") << spec.substr(digits, spec.find(' ', digits) - digits) << "\n";
+      std::ofstream(entry / "type") << entry_text.substr(digits, entry_text.find(' ', digits) - digits) << "\n";
     }
-    if (spec.find(" nonode") == std::string::npos) std::ofstream(fs::path(dev) / name) << "";
+    if (entry_text.find(" nonode") == std::string::npos) std::ofstream(fs::path(dev) / name) << "";
   }
 
   void add_stable_name(const std::string& name, const std::string& target) {

@@ -78,19 +78,25 @@ void wait_until_under_way(const test::traced_sim& sim) {
   }
 }
 
+// Starts a long run of `command`, sends `signal` once it is under way, and checks that the run
+// ends by that signal promptly: for a stop signal the block in flight finishes first, about a
+// second on the paced line, programming time included.
+test::run_result signalled_run(const test::traced_sim& sim, const char* command, int signal) {
+  test::child_process tool(TTYPROG_BIN, long_run(sim, command));
+  wait_until_under_way(sim);
+  EXPECT_FALSE(sim.received().empty());
+  const auto sent = std::chrono::steady_clock::now();
+  tool.send_signal(signal);
+  const test::run_result got = tool.wait();
+  EXPECT_EQ(got.signal, signal);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, test::PROMPTLY);
+  return got;
+}
+
 TEST_P(StopSignal, StopsAtTheBlockBoundaryAndTheNextRunIsServedRightly) {
   const stop_case& c = GetParam();
   test::traced_sim sim({"--pace"});
-  test::child_process tool(TTYPROG_BIN, long_run(sim, c.command));
-  wait_until_under_way(sim);
-  ASSERT_FALSE(sim.received().empty());
-
-  const auto sent = std::chrono::steady_clock::now();
-  tool.send_signal(c.signal);
-  const test::run_result got = tool.wait();
-  EXPECT_EQ(got.signal, c.signal);
-  // The block in flight finishes: about a second on the paced line, programming time included.
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, test::PROMPTLY);
+  const test::run_result got = signalled_run(sim, c.command, c.signal);
   EXPECT_TRUE(std::regex_match(got.err, std::regex("Interrupted after ([0-9]+) of 8192 words: " +
                                                    std::string(c.left_behind) + "\\.\n")))
       << got.err;
@@ -109,10 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Paced, StopSignal, ::testing::ValuesIn(stop_cases()),
 // The exchange after an interrupted write gets its own answer: a refused erase is no "Done!".
 TEST(StopSignalThenErase, TheRefusalOfTheNextExchangeIsReported) {
   test::traced_sim sim({"--pace", "--refuse", "2"});
-  test::child_process tool(TTYPROG_BIN, long_run(sim, "writeprogram"));
-  wait_until_under_way(sim);
-  tool.send_signal(SIGINT);
-  EXPECT_EQ(tool.wait().signal, SIGINT);
+  signalled_run(sim, "writeprogram", SIGINT);
   const test::run_result erase = sim.run({"erase"});
   EXPECT_EQ(erase.out, test::FAILED);
   EXPECT_EQ(erase.err, "");
@@ -166,15 +169,7 @@ class FatalSignal : public ::testing::TestWithParam<fatal_case> {
 TEST_P(FatalSignal, EndsTheRunAtOnceAndGivesTheExclusiveModeBack) {
   const fatal_case& c = GetParam();
   test::traced_sim sim({"--pace"});
-  test::child_process tool(TTYPROG_BIN, long_run(sim, c.command));
-  wait_until_under_way(sim);
-  ASSERT_FALSE(sim.received().empty());
-
-  const auto sent = std::chrono::steady_clock::now();
-  tool.send_signal(c.signal);
-  const test::run_result got = tool.wait();
-  EXPECT_EQ(got.signal, c.signal);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, test::PROMPTLY);
+  signalled_run(sim, c.command, c.signal);
   EXPECT_TRUE(port_released(sim));
 
   const test::run_result again = sim.run({"probe"});
