@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {{2, {BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, BLANK, 0x0201, 0x0403,
                             0xFFFF}}},
                       verified(0), "8020 000a"},
-        // One word off in a blank, one off only in bit 14: whole values are compared.
+        // One word off in a blank, one off only in a bit above 3fff: whole words are compared.
         exchange_case{"verify_two_differ", "verifyprogram", ONE_RECORD, false,
                       {{2, {BLANK, BLANK, BLANK, 0x3FFE, BLANK, BLANK, BLANK, BLANK, 0x4201, 0x0403,
                             0xFFFF}}},
@@ -485,10 +485,9 @@ TEST_F(HexFiles, VerifyHangUpInSecondBlockCountsTheFirstOnly) {
 
 // ---- Write, then verify, against the model ------------------------------------------------------
 
-// A file the way assemblers for 14-bit-word targets write one: 16-byte data records out of order
-// with gaps, an extended linear address record of 0, a configuration word above byte address
-// 0x4000 that is not program memory, and the end-of-file record.
-std::string assembler_style(std::vector<std::uint16_t>& image) {
+// A file as build tools write them: 16-byte data records out of order with gaps, an extended
+// linear address record of 0, a record above program memory, and the end-of-file record.
+std::string file_with_gaps(std::vector<std::uint16_t>& image) {
   image.assign(701, BLANK);
   std::string text = hex_record(0, {0x00, 0x00}, 4);
   const auto put = [&](unsigned word, std::size_t count) {
@@ -506,17 +505,17 @@ std::string assembler_style(std::vector<std::uint16_t>& image) {
       text += hex_record(static_cast<unsigned>((word + i) * 2), data);
     }
   };
-  put(0x200, 40);                            // a routine placed high, listed first
-  put(0, 4);                                 // reset vector
-  put(4, 60);                                // interrupt vector and main code
-  put(696, 5);                               // table at the end: word 700 is the last, so N = 701
-  text += hex_record(0x400E, {0x72, 0x3F});  // configuration word, above program memory
+  put(0x200, 40);                            // a run placed high, listed first
+  put(0, 4);                                 // the first words
+  put(4, 60);                                // the words after them
+  put(696, 5);                               // a table at the end: word 700 is the last, N = 701
+  text += hex_record(0x5000, {0x72, 0x3F});  // above program memory: not loaded
   return text + END_RECORD;
 }
 
 TEST_F(HexFiles, WriteThenVerifyRoundTripWithGaps) {
   std::vector<std::uint16_t> image;
-  const std::string file = file_with(assembler_style(image));
+  const std::string file = file_with(file_with_gaps(image));
   const auto memory = test::memory_of(0x0000);  // not blank: the gaps must be written too
 
   const test::session_result write =
@@ -538,7 +537,7 @@ TEST_F(HexFiles, WriteThenVerifyRoundTripWithGaps) {
   (*memory)[698] ^= 0x2000;
   const test::session_result again =
       test::run_with_programmer({test::model_programmer({memory, {}})}, {"verifyprogram"},
-                                {.stdin_bytes = assembler_style(image)});
+                                {.stdin_bytes = file_with_gaps(image)});
   EXPECT_EQ(again.run.out, verified(2));
   EXPECT_EQ(again.run.err, "");
 }
