@@ -1,6 +1,6 @@
 // The real ttyprog when the programmer misbehaves on the line: words arriving in pieces, a
 // programmer that hangs up, bytes left over from before the run, a run stopped by a signal.
-// (A programmer that falls silent costs the full 10 s bound: cli_silent_slow_test.cpp.)
+// (A programmer that falls silent costs the full 10 s bound: silent_programmer_slow_test.cpp.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
