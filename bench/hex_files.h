@@ -1,5 +1,6 @@
 // Intel HEX texts to measure with: a full program memory as a build tool would write it, and a
-// large file for the loader's raw rate.
+// large file for the loader's raw rate. The records come from the tests' HEX writer
+// (tests/support/hex_text.h).
 #pragma once
 
 #include <cstddef>

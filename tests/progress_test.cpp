@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/progress.h"
+#include "support/hex_text.h"
 #include "support/session.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
@@ -38,27 +39,8 @@ TEST(ProgressText, ShowsWordsPercentAndElapsedTime) {
   }
 }
 
-// A program of `words` words (none of them blank), as HEX text with eight words a record.
-std::string program_hex(std::size_t words) {
-  std::string text;
-  for (std::size_t word = 0; word < words; word += 8) {
-    const std::size_t count = std::min<std::size_t>(8, words - word);
-    const auto address = static_cast<unsigned>(word * 2);
-    unsigned sum = static_cast<unsigned>(count * 2) + (address >> 8) + (address & 0xFF);
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X00", static_cast<unsigned>(count * 2), address);
-    text += field;
-    for (std::size_t i = 0; i < count * 2; ++i) {
-      const unsigned byte = static_cast<unsigned>((word * 2 + i) % 0x3F);
-      sum += byte;
-      std::snprintf(field, sizeof field, "%02X", byte);
-      text += field;
-    }
-    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += field;
-  }
-  return text + ":00000001FF\n";
-}
+// A program of `words` words (none of them blank), as HEX text.
+std::string program_hex(std::size_t words) { return test::hex_text(test::program_of(words)); }
 
 std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::string> args) {
   args.insert(args.begin(), sim.path());

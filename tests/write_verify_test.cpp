@@ -20,6 +20,7 @@
 #include "support/temp_dir.h"
 #include "support/model_programmer.h"
 #include "support/expected.h"
+#include "support/hex_text.h"
 #include "support/session.h"
 
 namespace ttyprog {
@@ -45,58 +46,13 @@ std::string verified(int errors) {
   return "verify done. found " + std::to_string(errors) + " error(s).\n";
 }
 
-// ---- HEX text -----------------------------------------------------------------------------------
+using test::hex_record;
+using test::program_of;
+const std::string END_RECORD = test::HEX_END;
 
-// One record line, upper-case digits, its checksum worked out.
-std::string hex_record(unsigned byte_address, const std::vector<std::uint8_t>& data,
-                       unsigned type = 0) {
-  std::vector<std::uint8_t> bytes{
-      static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(byte_address >> 8),
-      static_cast<std::uint8_t>(byte_address & 0xFF), static_cast<std::uint8_t>(type)};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (const std::uint8_t b : bytes) sum += b;
-  bytes.push_back(static_cast<std::uint8_t>(-sum & 0xFF));
-  std::string line = ":";
-  for (const std::uint8_t b : bytes) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(b));
-    line += digits;
-  }
-  return line + "\n";
-}
-
-const std::string END_RECORD = ":00000001FF\n";
-
-// Data records for the words of `image` (index = word address) that are not blank, at most eight
-// words to a record, as assemblers write them: the low byte of each word first.
+// Data records for the words of `image` (index = word address) that are not blank.
 std::string hex_text(const std::vector<std::uint16_t>& image) {
-  std::string text;
-  std::size_t word = 0;
-  while (word < image.size()) {
-    if (image[word] == BLANK) {
-      ++word;
-      continue;
-    }
-    std::vector<std::uint8_t> data;
-    const std::size_t first = word;
-    while (word < image.size() && image[word] != BLANK && data.size() < 16) {
-      data.push_back(static_cast<std::uint8_t>(image[word] & 0xFF));
-      data.push_back(static_cast<std::uint8_t>(image[word] >> 8));
-      ++word;
-    }
-    text += hex_record(static_cast<unsigned>(first * 2), data);
-  }
-  return text + END_RECORD;
-}
-
-// `words` words of program, none of them blank or 0xFFFF: each one is told apart on the wire.
-std::vector<std::uint16_t> program_of(std::size_t words) {
-  std::vector<std::uint16_t> image(words);
-  for (std::size_t i = 0; i < words; ++i) {
-    image[i] = static_cast<std::uint16_t>((i * 0x9E37u + 0x1234u) % 0x3FFFu);  // never 0x3FFF
-  }
-  return image;
+  return test::hex_text(image, BLANK);
 }
 
 // What the programmer receives for writing `image`: blocks of at most 512 words from word 0, each

@@ -1,5 +1,4 @@
-// ttyprog-sim with a trace of its own, for tests that check what reached the programmer, and HEX
-// texts of a chosen size.
+// ttyprog-sim with a trace of its own, for tests that check what reached the programmer.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hex_text.h"
 #include "support/process.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
@@ -30,8 +30,5 @@ class traced_sim {
   temp_dir dir_;
   simulator sim_;
 };
-
-// Intel HEX text setting words 0 to `words` - 1 to `value`, eight words a record.
-std::string hex_text(std::size_t words, std::uint16_t value);
 
 }  // namespace ttyprog::test
