@@ -2,11 +2,12 @@
 // before every line the command prints, and absent when standard error is not a terminal.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/progress.h"
+#include "support/expected.h"
 #include "support/hex_text.h"
 #include "support/session.h"
 #include "support/simulator.h"
@@ -39,9 +40,6 @@ TEST(ProgressText, ShowsWordsPercentAndElapsedTime) {
   }
 }
 
-// A program of `words` words (none of them blank), as HEX text.
-std::string program_hex(std::size_t words) { return test::hex_text(test::program_of(words)); }
-
 std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::string> args) {
   args.insert(args.begin(), sim.path());
   return args;
@@ -51,7 +49,7 @@ std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::
 // it is without a terminal, and without one standard error stays empty.
 TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
   test::temp_dir dir;
-  const std::string file = dir.file_with("program.hex", program_hex(2048));
+  const std::string file = dir.file_with("program.hex", test::hex_text(test::program_of(2048)));
   struct row {
     std::vector<std::string> args;
     std::string first_draw;
@@ -64,7 +62,7 @@ TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
   test::simulator sim({"--word-time", "200"});
   for (const row& r : rows) {
     SCOPED_TRACE(r.args[0]);
-    const test::run_result piped = test::run_ttyprog(with_port(sim, r.args));
+    const test::run_result piped = sim.run(r.args);
     const test::terminal_result shown = test::run_on_terminal(with_port(sim, r.args));
     ASSERT_EQ(piped.exit_code, 0);
     EXPECT_EQ(piped.err, "");
@@ -76,21 +74,11 @@ TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
   }
 }
 
-std::vector<std::string> dump_lines(std::size_t words) {
-  std::vector<std::string> lines(words / 8, "3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff");
-  if (words % 8 != 0) {
-    std::string last;
-    for (std::size_t i = 0; i < words % 8; ++i) last += i == 0 ? "3fff" : " 3fff";
-    lines.push_back(last);
-  }
-  return lines;
-}
-
 // With standard output on the same terminal, every line the command prints starts on a clean
 // line: what the screen shows at the end is exactly the command's own output.
 TEST(Progress, ErasedBeforeEveryPrintedLine) {
   test::temp_dir dir;
-  const std::string file = dir.file_with("program.hex", program_hex(1024));
+  const std::string file = dir.file_with("program.hex", test::hex_text(test::program_of(1024)));
   struct row {
     const char* name;
     std::vector<std::string> sim_options;
@@ -99,12 +87,13 @@ TEST(Progress, ErasedBeforeEveryPrintedLine) {
   };
   const std::vector<row> rows = {
       // Blocks slow enough for the line to be drawn again between the dump's blocks.
-      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"}, dump_lines(1100)},
-      {"refused", {"--refuse", "2"}, {"writeprogram", file}, {"Failed..."}},
+      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"},
+       test::screen_of(test::dump(std::vector<std::uint16_t>(1100, 0x3FFF)))},
+      {"refused", {"--refuse", "2"}, {"writeprogram", file}, test::screen_of(test::FAILED)},
       {"lost", {"--hang-up-after", "600"}, {"writeprogram", file},
-       {"Failed...", "Connection to programmer lost!"}},
+       test::screen_of(test::FAILED + test::LOST)},
       {"short", {"--short-read", "2"}, {"verifyprogram", file},
-       {"read size error", "verify done. found 512 error(s)."}},
+       test::screen_of(test::SIZE_ERROR + test::verified(512))},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);

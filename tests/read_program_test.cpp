@@ -1,76 +1,36 @@
 // readprogram through the real binary on a real pty: the words on the wire (block splitting at
-// 512 words), the exact dump on standard output, and the ends of the command on a wrong-sized
-// block, a programmer that hangs up and one that falls silent.
-#include <algorithm>
+// 512 words), the exact dump on standard output, and answers no simulated programmer gives. (Blocks
+// of the wrong length and a failing line are rows of fault_matrix_test.cpp.)
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include "support/model_programmer.h"
+#include "support/case_name.h"
 #include "support/expected.h"
+#include "support/hex_text.h"
 #include "support/session.h"
+#include "support/target_session.h"
 
 namespace ttyprog {
 namespace {
 
-using namespace std::chrono_literals;
-using test::BOUND_SLACK;
-using test::LOST;
-using test::NOT_RESPONDING;
 using test::PROMPTLY;
 using test::SIZE_ERROR;
-using test::block_fault;
+using test::case_name;
 using test::hex_words;
 using test::scripted;
-using test::step;
-
-// A memory whose words all differ from their neighbours and from their position, with every hex
-// digit showing up, so that a word printed twice, skipped or taken from the wrong block shows.
-std::shared_ptr<test::model_memory> patterned_memory() {
-  auto memory = test::memory_of(0);
-  for (std::size_t i = 0; i < memory->size(); ++i) {
-    (*memory)[i] = static_cast<std::uint16_t>((i * 0x9E37u + 0x1234u) % 0xFFFFu);  // never 0xFFFF
-  }
-  return memory;
-}
-
-std::vector<std::uint16_t> first_words(const test::model_memory& memory, std::size_t count) {
-  return {memory.begin(), memory.begin() + static_cast<std::ptrdiff_t>(count)};
-}
-
-// The dump of `words`: lines of eight words separated by single spaces; a short last line keeps
-// the space after its last word.
-std::string dump_of(const std::vector<std::uint16_t>& words) {
-  std::string text;
-  for (std::size_t line = 0; line < words.size(); line += 8) {
-    const std::size_t end = std::min(line + 8, words.size());
-    const std::vector<std::uint16_t> part(words.begin() + static_cast<std::ptrdiff_t>(line),
-                                          words.begin() + static_cast<std::ptrdiff_t>(end));
-    text += hex_words(part) + (part.size() == 8 ? "\n" : " \n");
-  }
-  return text;
-}
 
 std::vector<std::string> read_args(const std::optional<std::string>& param) {
   if (!param) return {"readprogram"};
   return {"readprogram", *param};
 }
 
-struct case_name {
-  template <class Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& tested) const {
-    return tested.param.name;
-  }
-};
-
-// ---- Word counts against a model programmer -----------------------------------------------------
+// ---- Word counts against the simulator's target -------------------------------------------------
 
 struct count_case {
   const char* name;
@@ -85,12 +45,18 @@ class ReadProgramCount : public ::testing::TestWithParam<count_case> {};
 
 TEST_P(ReadProgramCount, AsksInBlocksOf512AndDumpsEveryWord) {
   const count_case& c = GetParam();
-  const auto memory = patterned_memory();
+  // Every word differs from its neighbours: a word printed twice, skipped or taken from the wrong
+  // block shows.
+  const std::vector<std::uint16_t> memory = test::program_of(sim::MEMORY_WORDS);
+  sim::sim_target target;
+  test::store_program(target, memory);
   const test::session_result got =
-      test::run_with_programmer({test::model_programmer({memory, {}})}, read_args(c.param));
+      test::run_with_programmer({test::target_session(target)}, read_args(c.param));
   EXPECT_FALSE(got.run.timed_out);
   EXPECT_EQ(hex_words(got.wire), c.wire);
-  EXPECT_EQ(got.run.out, dump_of(first_words(*memory, c.words)));
+  const std::vector<std::uint16_t> dumped(memory.begin(),
+                                          memory.begin() + static_cast<std::ptrdiff_t>(c.words));
+  EXPECT_EQ(got.run.out, test::dump(dumped));
   EXPECT_EQ(got.run.err, "");
   EXPECT_EQ(got.run.exit_code, 0);
 }
@@ -156,51 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {0x0000, 0x0001, 0x00AB, 0x0ABC, 0xABCD, 0x8000, 0xFFFE, 0x3FFF, 0xFFFF},
                     "8020 0008", "0000 0001 00ab 0abc abcd 8000 fffe 3fff\n"},
         layout_case{"nine_words_wrap_after_eight", "9", {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFFFF},
-                    "8020 0009", "0001 0002 0003 0004 0005 0006 0007 0008\n0009 \n"}),
-    case_name{});
-// clang-format on
-
-// ---- Blocks of the wrong length -----------------------------------------------------------------
-
-struct size_error_case {
-  const char* name;
-  std::string param;
-  std::vector<block_fault> faults;
-  std::size_t printed_words;  // the blocks before the bad one
-  std::string wire;
-
-  friend void PrintTo(const size_error_case& c, std::ostream* os) { *os << c.name; }
-};
-
-class ReadProgramSizeError : public ::testing::TestWithParam<size_error_case> {};
-
-TEST_P(ReadProgramSizeError, KeepsEarlierBlocksPrintsNothingOfTheBadOneAndStops) {
-  const size_error_case& c = GetParam();
-  const auto memory = patterned_memory();
-  const test::session_result got = test::run_with_programmer(
-      {test::model_programmer({memory, c.faults})}, {"readprogram", c.param});
-  EXPECT_EQ(hex_words(got.wire), c.wire);
-  EXPECT_EQ(got.run.out, dump_of(first_words(*memory, c.printed_words)) + SIZE_ERROR);
-  EXPECT_EQ(got.run.err, "");
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_LT(got.run.elapsed, PROMPTLY);
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(
-    WrongLength, ReadProgramSizeError,
-    ::testing::Values(
-        size_error_case{"first_block_one_short", "512", {block_fault::one_short}, 0, "8020 0200"},
-        size_error_case{"second_block_one_short", "1000",
-                        {block_fault::none, block_fault::one_short}, 512, "8020 0200 8020 01e8"},
-        size_error_case{"short_block_stops_the_rest", "1600",
-                        {block_fault::none, block_fault::one_short}, 512, "8020 0200 8020 0200"},
-        size_error_case{"small_block_one_long", "8", {block_fault::one_long}, 0, "8020 0008"},
-        // 513 words for a 512-word buffer: the surplus is counted, not stored or printed.
-        size_error_case{"full_block_one_long_stops_the_rest", "1000", {block_fault::one_long}, 0,
-                        "8020 0200"},
-        size_error_case{"second_block_one_long", "1001",
-                        {block_fault::none, block_fault::one_long}, 512, "8020 0200 8020 01e9"}),
+                    "8020 0009", "0001 0002 0003 0004 0005 0006 0007 0008\n0009 \n"},
+        // A block of nothing but the terminator is a block of the wrong length.
+        layout_case{"terminator_alone_is_a_size_error", "3", {0xFFFF}, "8020 0003", SIZE_ERROR}),
     case_name{});
 // clang-format on
 
@@ -215,57 +139,6 @@ TEST(ReadProgramSizeError, EndlessBlockEndsPromptlyWithoutWaitingForTheTerminato
   EXPECT_EQ(got.run.err, "");
   EXPECT_EQ(got.run.exit_code, 0);
   EXPECT_LT(got.run.elapsed, PROMPTLY);
-}
-
-// A block that answers nothing but the terminator.
-TEST(ReadProgramSizeError, EmptyAnswerIsASizeError) {
-  const test::session_result got =
-      test::run_with_programmer({scripted({{2, {0xFFFF}}})}, {"readprogram", "3"});
-  EXPECT_EQ(hex_words(got.wire), "8020 0003");
-  EXPECT_EQ(got.run.out, SIZE_ERROR);
-  EXPECT_EQ(got.run.err, "");
-}
-
-// ---- A link that fails mid-read -----------------------------------------------------------------
-
-TEST(ReadProgramLinkFailure, HangUpMidBlockIsASizeErrorNamingTheLostConnection) {
-  const auto memory = patterned_memory();
-  const test::session_result got = test::run_with_programmer(
-      {test::model_programmer({memory, {block_fault::none, block_fault::hang_up}})},
-      {"readprogram", "1000"});
-  EXPECT_EQ(hex_words(got.wire), "8020 0200 8020 01e8");
-  EXPECT_EQ(got.run.out, dump_of(first_words(*memory, 512)) + SIZE_ERROR);
-  EXPECT_EQ(got.run.err, LOST);
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_LT(got.run.elapsed, PROMPTLY);
-}
-
-TEST(ReadProgramLinkFailure, HangUpBeforeAnyAnswer) {
-  const test::session_result got =
-      test::run_with_programmer({test::hang_up_after(2)}, {"readprogram"});
-  EXPECT_EQ(hex_words(got.wire), "8020 0200");
-  EXPECT_EQ(got.run.out, SIZE_ERROR);
-  EXPECT_EQ(got.run.err, LOST);
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_LT(got.run.elapsed, PROMPTLY);
-}
-
-// The bound is set short through TTYPROG_TIMEOUT: this is about the path, not the 10 s (the real
-// bound has its own cases under the slow label).
-TEST(ReadProgramLinkFailure, SilenceMidBlockIsASizeErrorAfterTheBound) {
-  constexpr std::chrono::milliseconds BOUND{500};
-  ::setenv("TTYPROG_TIMEOUT", "0.5", 1);
-  const auto memory = patterned_memory();
-  const test::session_result got = test::run_with_programmer(
-      {test::model_programmer({memory, {block_fault::none, block_fault::silent}})},
-      {"readprogram", "1000"});
-  ::unsetenv("TTYPROG_TIMEOUT");
-  EXPECT_EQ(hex_words(got.wire), "8020 0200 8020 01e8");
-  EXPECT_EQ(got.run.out, dump_of(first_words(*memory, 512)) + SIZE_ERROR);
-  EXPECT_EQ(got.run.err, NOT_RESPONDING);
-  EXPECT_EQ(got.run.exit_code, 0);
-  EXPECT_GE(got.run.elapsed, BOUND);
-  EXPECT_LT(got.run.elapsed, BOUND + BOUND_SLACK);
 }
 
 }  // namespace

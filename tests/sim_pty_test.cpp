@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "support/expected.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
+#include "wire.h"
 
 namespace {
 
@@ -85,19 +87,20 @@ struct port {
 };
 
 TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
-  const temp_dir dir;
-  simulator sim({"--trace", (dir / "trace").string()});
+  simulator sim;
   struct stat info {};
   ASSERT_EQ(::stat(sim.path().c_str(), &info), 0) << "path line: " << sim.path();
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   {
     port p(sim.path());
     EXPECT_EQ(p.exchange({0x80, 0x00}, 2), (bytes{0xC0, 0x00}));
-    EXPECT_EQ(p.exchange({0x80, 0x21}, 8), (bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x2C, 0x05, 0x3F, 0xFF}));
+    const auto [id_high, id_low] = ttyprog::encode_word(ttyprog::test::DEVICE_ID);
+    EXPECT_EQ(p.exchange({0x80, 0x21}, 8),
+              (bytes{0xFF, 0xFF, 0xFF, 0xFF, id_high, id_low, 0x3F, 0xFF}));
   }
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(read_file(dir / "trace"),
-            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 2c05\n> 3fff\n");
+  EXPECT_EQ(sim.trace(), "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> " +
+                             ttyprog::test::DEVICE_ID_TEXT + "\n> 3fff\n");
 }
 
 TEST(SimPty, EachOpenIsANewSessionAndTheTargetPersists) {
@@ -198,12 +201,11 @@ TEST(SimPty, CommandLine) {
 }
 
 TEST(SimPty, ServesTheRealTool) {
-  const temp_dir dir;
-  simulator sim({"--trace", (dir / "trace").string()});
-  const run_result t = ttyprog::test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, sim.path(), "writeid", "12345678"});
+  simulator sim;
+  const run_result t = sim.run({"writeid", "12345678"});
   EXPECT_EQ(t.exit_code, 0) << t.out << t.err;
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(read_file(dir / "trace"), "# session 1\n< 8011\n< 1234\n< 5678\n> c000\n");
+  EXPECT_EQ(sim.trace(), "# session 1\n< 8011\n< 1234\n< 5678\n> c000\n");
 }
 
 }  // namespace
