@@ -1,5 +1,6 @@
 // Intel HEX texts to measure with: a full program memory as a build tool would write it, and a
-// large file for the loader's raw rate.
+// large file for the loader's raw rate. The records come from the tests' HEX writer
+// (tests/support/hex_text.h).
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,7 @@
 
 namespace ttyprog::bench {
 
-// Word `index` of the program in these files: a fixed, busy-looking sequence of 14-bit values.
+// Word `index` of the program in these files: a fixed, busy-looking sequence of values up to 3fff.
 std::uint16_t program_word(std::size_t index);
 
 enum class trailer {
@@ -20,7 +21,8 @@ enum class trailer {
   refused_by_tool,
 };
 
-// 8192 words (16 KiB) of 14-bit values from word 0, 16 data bytes a record: about 45 KiB of text.
+// 8192 words (16 KiB) of values up to 3fff from word 0, 16 data bytes a record: about 45 KiB of
+// text.
 std::string full_program_hex(trailer end);
 
 // `data_bytes` of data in 16-byte records, with an extended linear address record before each

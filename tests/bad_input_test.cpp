@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/expected.h"
+#include "support/hex_text.h"
 #include "support/session.h"
-#include "support/traced_sim.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -23,8 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::PROMPTLY;
 
-const std::string OPEN_FAILED = "input file open failed!\n";
-const std::string INVALID = "invalid hex file!\n";
+using test::INVALID_HEX;
+using test::OPEN_FAILED;
 
 struct hex_case {
   const char* name;
@@ -50,16 +52,35 @@ const hex_case HEX_CASES[] = {
        return dir.file_with("junk.hex", std::string(":04001000\0\x01\xff\x80\x00:\n\0\0", 16) +
                                             std::string(3000, '\0') + ":0400100001020304E3\n");
      },
-     INVALID},
+     INVALID_HEX},
     // One line of 100,000 characters: it arrives in pieces; the first fails the length test.
     {"line_of_100000_characters",
      [](const test::temp_dir& dir) { return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n"); },
-     INVALID},
+     INVALID_HEX},
     {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); }, OPEN_FAILED},
     // Character devices never end (/dev/zero) or never start (a terminal): refused before they are
     // even opened, so the run cannot hold the port forever.
     {"dev_zero", [](const test::temp_dir&) { return std::string("/dev/zero"); }, OPEN_FAILED},
     {"terminal_device", [](const test::temp_dir&) { return std::string("/dev/ptmx"); }, OPEN_FAILED},
+    // One bad record, last or first: the whole text is read before anything goes out.
+    {"bad_checksum_last",
+     [](const test::temp_dir& dir) {
+       return dir.file_with("last.hex",
+                            test::hex_text(test::program_of(600)) + ":0400100001020304E3\n");
+     },
+     INVALID_HEX},
+    {"bad_checksum_first",
+     [](const test::temp_dir& dir) {
+       return dir.file_with("first.hex",
+                            ":0400100001020304E3\n" + test::hex_text(test::program_of(20)));
+     },
+     INVALID_HEX},
+    {"odd_address",
+     [](const test::temp_dir& dir) {
+       return dir.file_with("odd.hex",
+                            ":0400100001020304E2\n" + test::hex_record(0x0011, {0x01, 0x02}));
+     },
+     INVALID_HEX},
 };
 
 class BadHexInput : public ::testing::TestWithParam<hex_case> {
@@ -70,7 +91,7 @@ class BadHexInput : public ::testing::TestWithParam<hex_case> {
 
 TEST_P(BadHexInput, IsRefusedWithItsMessageAndNothingSent) {
   const hex_case& c = GetParam();
-  test::traced_sim sim;
+  test::simulator sim;
   const std::string path = c.make(sim.dir());
   for (const char* command : {"writeprogram", "verifyprogram"}) {
     SCOPED_TRACE(command);
@@ -83,22 +104,21 @@ TEST_P(BadHexInput, IsRefusedWithItsMessageAndNothingSent) {
   EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
 }
 
-INSTANTIATE_TEST_SUITE_P(HexPath, BadHexInput, ::testing::ValuesIn(HEX_CASES),
-                         [](const ::testing::TestParamInfo<hex_case>& tested) { return std::string(tested.param.name); });
+INSTANTIATE_TEST_SUITE_P(HexPath, BadHexInput, ::testing::ValuesIn(HEX_CASES), test::case_name{});
 
 // A named pipe that a script fills is a legitimate input, read like standard input.
 TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
-  test::traced_sim sim;
+  test::simulator sim;
   const std::string path = fifo_without_writer(sim.dir());
   test::child_process writer("/bin/sh", {"sh", "-c", "sleep 0.2; printf ':0200C8003412F0\\n' > \"$0\"", path});
   const test::run_result got = sim.run({"writeprogram", path});
-  EXPECT_EQ(got.out, "Done.\n");
+  EXPECT_EQ(got.out, test::WRITTEN);
   EXPECT_EQ(sim.received().size(), 101u + 3u);
 }
 
 // /dev/stdin names standard input itself, which is read from whatever it is, a device included.
 TEST(HexInputStandardInput, ItsOwnDeviceNameIsRead) {
-  test::traced_sim sim;
+  test::simulator sim;
   const test::run_result got = test::run_binary(
       "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram /dev/stdin </dev/null", TTYPROG_BIN, sim.path()});
   EXPECT_EQ(got.out, "Done.\n");
@@ -108,11 +128,11 @@ TEST(HexInputStandardInput, ItsOwnDeviceNameIsRead) {
 // With a standard descriptor closed, the port must not take its number: the HEX text would be
 // read from the line, or the result lines sent to the programmer as words.
 TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
-  test::traced_sim sim;
+  test::simulator sim;
   test::run_options closed_in;
   closed_in.close_stdin = true;
   const test::run_result no_input = sim.run({"writeprogram"}, closed_in);
-  EXPECT_EQ(no_input.out, INVALID);
+  EXPECT_EQ(no_input.out, INVALID_HEX);
   EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
 
   const std::string hex = sim.dir().file_with("one.hex", ":0400100001020304E2\n");
@@ -128,7 +148,7 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
 // A dump into a full disk is not a dump: the read stops at the next block boundary, standard
 // error says why, and the exit code is not 0.
 TEST(LostStandardOutput, StopsTheReadAtTheNextBlock) {
-  test::traced_sim sim;
+  test::simulator sim;
   const test::run_result got = test::run_binary(
       "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" readprogram 8192 >/dev/full", TTYPROG_BIN, sim.path()});
   EXPECT_EQ(got.err, "Writing standard output failed: No space left on device\n");
@@ -166,7 +186,7 @@ TEST_P(BadPortPath, IsNotOpenedAndNothingIsWritten) {
   const std::string before = std::filesystem::is_regular_file(port) ? test::read_file(port) : "";
   const test::run_result got = test::run_ttyprog({port, "writeid", "1234"});
   EXPECT_EQ(got.out, "");
-  EXPECT_EQ(got.err, "Opening port " + port + " failed!\n");
+  EXPECT_EQ(got.err, test::port_failed(port));
   EXPECT_EQ(got.exit_code, 1);
   EXPECT_LT(got.elapsed, PROMPTLY);
   if (!before.empty()) {
@@ -174,8 +194,7 @@ TEST_P(BadPortPath, IsNotOpenedAndNothingIsWritten) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PortPath, BadPortPath, ::testing::ValuesIn(PORT_CASES),
-                         [](const ::testing::TestParamInfo<port_case>& tested) { return std::string(tested.param.name); });
+INSTANTIATE_TEST_SUITE_P(PortPath, BadPortPath, ::testing::ValuesIn(PORT_CASES), test::case_name{});
 
 // A good port behind a path with spaces is opened as given.
 TEST(PortPathWithSpaces, ReachesTheProgrammer) {
@@ -183,7 +202,7 @@ TEST(PortPathWithSpaces, ReachesTheProgrammer) {
   const std::string link = (dir / "my port").string();
   test::simulator sim({"--link", link});
   const test::run_result got = test::run_ttyprog({link, "erase"});
-  EXPECT_EQ(got.out, "Done!\n");
+  EXPECT_EQ(got.out, test::DONE);
   EXPECT_EQ(got.exit_code, 0);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/traced_sim.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -59,7 +59,7 @@ TEST_P(ExitCodes, StrictTellsTheOutcomeAndTheDefaultStaysZero) {
   const exit_row& row = GetParam();
   test::run_result runs[2];
   for (int strict = 0; strict < 2; ++strict) {
-    test::traced_sim sim(row.sim_options);
+    test::simulator sim(row.sim_options);
     std::vector<std::string> args = row.args;
     for (std::string& arg : args) {
       if (arg == "FILE") arg = sim.dir().file_with("in.hex", row.hex);
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ExitCodes, ::testing::ValuesIn(ROWS),
 
 // A lost standard output is never a success, in either mode.
 TEST(ExitCodesLostOutput, IsEightInBothModes) {
-  test::traced_sim sim;
+  test::simulator sim;
   for (const char* strict : {"", "1"}) {
     const test::run_result got = test::run_binary(
         "/bin/sh", {"sh", "-c", "TTYPROG_STRICT=$2 exec \"$0\" \"$1\" erase >/dev/full", TTYPROG_BIN,

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/expected.h"
+#include "support/hex_text.h"
 #include "support/session.h"
-#include "support/traced_sim.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -43,28 +46,24 @@ constexpr std::size_t FIRST_WRITE_BLOCK = 512 + 3;  // 8010, length, words, ffff
 enum class command { erase, eraseall, writeid, writeconfig, readids, readprogram, writeprogram, verifyprogram };
 
 // Output lines on success and at a failure in the first (or, for reads, the second) block.
-const std::string IDS = "User ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
-const std::string WRITING_ID = "writing ID 1234abcd...\n";
-const std::string WRITING_CONFIG = "writing configuration word 3f72...\n";
-const std::string VERIFIED = "verify done. found 0 error(s).\n";
+const std::string IDS = test::ids("ffffffff", test::DEVICE_ID_TEXT, "3fff");
+const std::string WRITING_ID = test::writing_id("1234abcd");
+const std::string WRITING_CONFIG = test::writing_config("3f72");
+const std::string VERIFIED = test::verified(0);
 
 std::string blank_dump(std::size_t words) {
-  std::string line;
-  for (int k = 0; k < 8; ++k) line += k < 7 ? "3fff " : "3fff\n";
-  std::string text;
-  for (std::size_t j = 0; j < words; j += 8) text += line;
-  return text;
+  return test::dump(std::vector<std::uint16_t>(words, 0x3FFF));
 }
 
 std::string success(command c) {
   switch (c) {
     case command::erase:
-    case command::eraseall: return "Done!\n";
-    case command::writeid: return WRITING_ID + "Done!\n";
-    case command::writeconfig: return WRITING_CONFIG + "Done!\n";
+    case command::eraseall: return test::DONE;
+    case command::writeid: return WRITING_ID + test::DONE;
+    case command::writeconfig: return WRITING_CONFIG + test::DONE;
     case command::readids: return READING + IDS;
     case command::readprogram: return blank_dump(FILE_WORDS);
-    case command::writeprogram: return "Done.\n";
+    case command::writeprogram: return test::WRITTEN;
     case command::verifyprogram: return VERIFIED;
   }
   return {};
@@ -186,6 +185,20 @@ std::vector<cell> matrix() {
     cells.push_back({named("hang_up_mid_answer", c), c, {"--hang-up-in-answer", "1"}, failure(c), LOST,
                      first_request(c), ends::promptly, true});
   }
+  // Any status but c000 is a refusal, the terminator's value and zero included.
+  for (command c : all) {
+    if (!is_status(c)) continue;
+    cells.push_back({named("refused_with_0000", c), c, {"--refuse", "1", "--refuse-status", "0000"},
+                     failure(c), "", first_request(c)});
+    cells.push_back({named("refused_with_ffff", c), c, {"--refuse", "1", "--refuse-status", "ffff"},
+                     failure(c), "", first_request(c)});
+  }
+  // A refusal after a good block; a short first read block stops the rest.
+  cells.push_back({"refused_second_block_writeprogram", command::writeprogram, {"--refuse", "2"},
+                   FAILED, "", whole_run(command::writeprogram)});
+  for (command c : {command::readprogram, command::verifyprogram}) {
+    cells.push_back({named("short_first_read", c), c, {"--short-read", "1"}, failure(c), "", 2});
+  }
   return cells;
 }
 
@@ -197,7 +210,7 @@ class FaultMatrix : public ::testing::TestWithParam<cell> {
 
 TEST_P(FaultMatrix, EndsInTimeWithTheFailureLinesAndFreesThePort) {
   const cell& c = GetParam();
-  test::traced_sim sim(c.sim_options);
+  test::simulator sim(c.sim_options);
   ASSERT_FALSE(sim.path().empty());
 
   std::vector<std::string> args{COMMAND_NAMES[static_cast<int>(c.what)]};
@@ -229,14 +242,28 @@ TEST_P(FaultMatrix, EndsInTimeWithTheFailureLinesAndFreesThePort) {
   }
   // A second run opens the port at once (an unknown command opens it and sends nothing).
   const test::run_result again = sim.run({"probe"});
-  EXPECT_EQ(again.out, "invalid command\n");
+  EXPECT_EQ(again.out, test::INVALID_COMMAND);
   EXPECT_EQ(again.exit_code, 0);
   EXPECT_LT(again.elapsed, PROMPTLY);
   EXPECT_EQ(sim.received().size(), c.words_sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(Line, FaultMatrix, ::testing::ValuesIn(matrix()),
-                         [](const ::testing::TestParamInfo<cell>& tested) { return tested.param.name; });
+INSTANTIATE_TEST_SUITE_P(Line, FaultMatrix, ::testing::ValuesIn(matrix()), test::case_name{});
+
+// A fault the simulator does not play: a block answered by one status word too many. The surplus
+// word is still waiting when the next block would go out; taken as that block's status, it would
+// pass a refused block off as written.
+TEST(SurplusAnswer, StopsTheNextRequestBeforeItIsSent) {
+  test::temp_dir dir;
+  const std::string file = dir.file_with("image.hex", test::hex_text(FILE_WORDS, 0x3FFF));
+  const test::session_result got = test::run_with_programmer(
+      {test::scripted({{FIRST_WRITE_BLOCK, {0xC000, 0xC000}}, {88 + 3, {0xC001}}})},
+      {"writeprogram", file});
+  EXPECT_EQ(got.run.out, FAILED);
+  EXPECT_EQ(got.run.err, test::UNEXPECTED);
+  EXPECT_EQ(got.run.exit_code, 0);
+  EXPECT_EQ(got.wire.size(), FIRST_WRITE_BLOCK);
+}
 
 }  // namespace
 }  // namespace ttyprog

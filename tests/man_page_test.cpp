@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace ttyprog::test {
 namespace {
@@ -18,13 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path SOURCE_DIR = TTYPROG_SOURCE_DIR;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string collapse_blanks(const std::string& text) {
   std::istringstream words(text);

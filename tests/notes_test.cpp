@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/terminal_run.h"
-#include "support/traced_sim.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -48,25 +48,25 @@ class Notes : public ::testing::TestWithParam<note_row> {};
 TEST_P(Notes, OnATerminalAndWhenVerboseButNotInAPipe) {
   const note_row& row = GetParam();
   // A fresh simulator for each run: its faults count over its whole life.
-  auto arguments = [&row](const test::traced_sim& sim) {
+  auto arguments = [&row](const test::simulator& sim) {
     std::vector<std::string> args = row.args;
     for (std::string& arg : args) {
       if (arg == "FILE") arg = sim.dir().file_with("in.hex", row.hex);
     }
     return args;
   };
-  const test::traced_sim quiet_sim(row.sim_options);
+  const test::simulator quiet_sim(row.sim_options);
   const test::run_result plain = quiet_sim.run(arguments(quiet_sim));
   EXPECT_EQ(plain.err.find(row.note), std::string::npos) << plain.err;
 
-  const test::traced_sim verbose_sim(row.sim_options);
+  const test::simulator verbose_sim(row.sim_options);
   ::setenv("TTYPROG_VERBOSE", "1", 1);
   const test::run_result verbose = verbose_sim.run(arguments(verbose_sim));
   ::unsetenv("TTYPROG_VERBOSE");
   EXPECT_NE(verbose.err.find(row.note), std::string::npos) << verbose.err;
   EXPECT_EQ(verbose.out, plain.out);
 
-  const test::traced_sim terminal_sim(row.sim_options);
+  const test::simulator terminal_sim(row.sim_options);
   std::vector<std::string> args = arguments(terminal_sim);
   args.insert(args.begin(), terminal_sim.path());
   const test::terminal_result shown = test::run_on_terminal(args);
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Notes, ::testing::ValuesIn(ROWS),
 
 // HEX text typed at the terminal: a line says how to end it, and one Ctrl-D ends it.
 TEST(NotesTerminalInput, SaysHowToEndAndOneCtrlDEndsIt) {
-  test::traced_sim sim;
+  test::simulator sim;
   test::terminal_options typing;
   typing.typed = ":020000003412B8\n\x04";
   typing.timeout = std::chrono::seconds(5);

@@ -8,7 +8,7 @@
 #include "image/hex_writer.h"
 #include "support/expected.h"
 #include "support/temp_dir.h"
-#include "support/traced_sim.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -17,7 +17,7 @@ const std::string SAMPLE = std::string(TTYPROG_SOURCE_DIR) + "/examples/sample.h
 
 // The backup is the test: write a file, back it up, erase, write the backup, verify the file.
 TEST(ReadHex, ABackupWrittenBackVerifiesAgainstTheOriginal) {
-  test::traced_sim sim;
+  test::simulator sim;
   ASSERT_EQ(sim.run({"writeprogram", SAMPLE}).out, "Done.\n");
   const test::run_result backup = sim.run({"readhex"});
   EXPECT_EQ(backup.exit_code, 0);
@@ -34,7 +34,7 @@ TEST(ReadHex, ABackupWrittenBackVerifiesAgainstTheOriginal) {
 }
 
 TEST(ReadHex, PrintsRecordsOfEightWordsLowByteFirstAndAShortLastOne) {
-  test::traced_sim sim;
+  test::simulator sim;
   sim.run({"writeprogram", sim.dir().file_with("in.hex", ":0400100001020304E2\n")});
   const test::run_result got = sim.run({"readhex", "10"});
   EXPECT_EQ(got.out,
@@ -46,7 +46,7 @@ TEST(ReadHex, PrintsRecordsOfEightWordsLowByteFirstAndAShortLastOne) {
 // After a size error standard output holds only the records of the blocks read, with no
 // end-of-file record, so the text cannot pass for a whole backup; the error goes to standard error.
 TEST(ReadHex, ASizeErrorLeavesNoEndRecordAndSaysSoOnStandardError) {
-  test::traced_sim sim({"--short-read", "2"});
+  test::simulator sim({"--short-read", "2"});
   ::setenv("TTYPROG_STRICT", "1", 1);
   const test::run_result got = sim.run({"readhex", "600"});
   ::unsetenv("TTYPROG_STRICT");

@@ -15,9 +15,12 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/expected.h"
-#include "support/traced_sim.h"
+#include "support/hex_text.h"
+#include "support/session.h"
+#include "support/simulator.h"
 
 namespace ttyprog {
 namespace {
@@ -51,7 +54,7 @@ std::vector<stop_case> stop_cases() {
 class StopSignal : public ::testing::TestWithParam<stop_case> {};
 
 // The arguments of a long paced run of `command` (8192 words).
-std::vector<std::string> long_run(const test::traced_sim& sim, const char* command) {
+std::vector<std::string> long_run(const test::simulator& sim, const char* command) {
   std::vector<std::string> argv{TTYPROG_BIN, sim.path(), command};
   argv.push_back(std::string(command) == "readprogram"
                      ? "8192"
@@ -61,7 +64,7 @@ std::vector<std::string> long_run(const test::traced_sim& sim, const char* comma
 
 // True when the terminal is no longer exclusive. Root may open an exclusive terminal anyway, so
 // the terminal itself is asked.
-bool port_released(const test::traced_sim& sim) {
+bool port_released(const test::simulator& sim) {
   const int look = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (look < 0) return false;
   int exclusive = 1;
@@ -71,7 +74,7 @@ bool port_released(const test::traced_sim& sim) {
 }
 
 // Waits until the run is under way on the line.
-void wait_until_under_way(const test::traced_sim& sim) {
+void wait_until_under_way(const test::simulator& sim) {
   const auto until = std::chrono::steady_clock::now() + test::PROMPTLY;
   while (sim.received().size() < 10 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(20ms);
@@ -81,7 +84,7 @@ void wait_until_under_way(const test::traced_sim& sim) {
 // Starts a long run of `command`, sends `signal` once it is under way, and checks that the run
 // ends by that signal promptly: for a stop signal the block in flight finishes first, about a
 // second on the paced line, programming time included.
-test::run_result signalled_run(const test::traced_sim& sim, const char* command, int signal) {
+test::run_result signalled_run(const test::simulator& sim, const char* command, int signal) {
   test::child_process tool(TTYPROG_BIN, long_run(sim, command));
   wait_until_under_way(sim);
   EXPECT_FALSE(sim.received().empty());
@@ -95,7 +98,7 @@ test::run_result signalled_run(const test::traced_sim& sim, const char* command,
 
 TEST_P(StopSignal, StopsAtTheBlockBoundaryAndTheNextRunIsServedRightly) {
   const stop_case& c = GetParam();
-  test::traced_sim sim({"--pace"});
+  test::simulator sim({"--pace"});
   const test::run_result got = signalled_run(sim, c.command, c.signal);
   EXPECT_TRUE(std::regex_match(got.err, std::regex("Interrupted after ([0-9]+) of 8192 words: " +
                                                    std::string(c.left_behind) + "\\.\n")))
@@ -114,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Paced, StopSignal, ::testing::ValuesIn(stop_cases()),
 
 // The exchange after an interrupted write gets its own answer: a refused erase is no "Done!".
 TEST(StopSignalThenErase, TheRefusalOfTheNextExchangeIsReported) {
-  test::traced_sim sim({"--pace", "--refuse", "2"});
+  test::simulator sim({"--pace", "--refuse", "2"});
   signalled_run(sim, "writeprogram", SIGINT);
   const test::run_result erase = sim.run({"erase"});
   EXPECT_EQ(erase.out, test::FAILED);
@@ -122,7 +125,7 @@ TEST(StopSignalThenErase, TheRefusalOfTheNextExchangeIsReported) {
 }
 
 TEST(StopSignalTwice, EndsTheRunAtOnceAndFreesThePort) {
-  test::traced_sim sim({"--pace"});
+  test::simulator sim({"--pace"});
   test::child_process tool(TTYPROG_BIN, long_run(sim, "writeprogram"));
   wait_until_under_way(sim);
   tool.send_signal(SIGINT);
@@ -135,7 +138,7 @@ TEST(StopSignalTwice, EndsTheRunAtOnceAndFreesThePort) {
   EXPECT_TRUE(port_released(sim));
 
   const test::run_result again = sim.run({"probe"});
-  EXPECT_EQ(again.out, "invalid command\n");
+  EXPECT_EQ(again.out, test::INVALID_COMMAND);
   EXPECT_EQ(again.exit_code, 0);
 }
 
@@ -168,7 +171,7 @@ class FatalSignal : public ::testing::TestWithParam<fatal_case> {
 
 TEST_P(FatalSignal, EndsTheRunAtOnceAndGivesTheExclusiveModeBack) {
   const fatal_case& c = GetParam();
-  test::traced_sim sim({"--pace"});
+  test::simulator sim({"--pace"});
   signalled_run(sim, c.command, c.signal);
   EXPECT_TRUE(port_released(sim));
 
@@ -182,6 +185,25 @@ INSTANTIATE_TEST_SUITE_P(LongRun, FatalSignal, ::testing::ValuesIn(FATAL_CASES),
                          [](const ::testing::TestParamInfo<fatal_case>& tested) {
                            return std::string(tested.param.name);
                          });
+
+TEST(CliStopSignal, AnInterruptedRunGivesTheExclusiveModeBack) {
+  // The exclusive mode of a pseudo-terminal outlives the descriptor; left set, every later
+  // non-root open of the port would be refused.
+  test::pty_pair pty;
+  test::programmer silent_programmer(pty, {});
+  test::child_process tool(TTYPROG_BIN, {TTYPROG_BIN, pty.slave_path(), "erase"});
+  ASSERT_TRUE(silent_programmer.wait_for_words(1, test::PROMPTLY));
+  tool.send_signal(SIGINT);
+  const test::run_result got = tool.wait();
+  EXPECT_EQ(got.signal, SIGINT);
+
+  const int fd = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int exclusive = -1;
+  EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(fd);
+}
 
 }  // namespace
 }  // namespace ttyprog

@@ -89,18 +89,17 @@ struct port {
 };
 
 TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
-  const temp_dir dir;
-  simulator sim({"--trace", (dir / "trace").string()});
+  simulator sim;
   struct stat info {};
   ASSERT_EQ(::stat(sim.path().c_str(), &info), 0) << "path line: " << sim.path();
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   {
-    port p(sim.path(), dir / "trace");
+    port p(sim.path(), sim.dir() / "trace");
     EXPECT_EQ(p.exchange({0x80, 0x00}, 2), (bytes{0xC0, 0x00}));
     EXPECT_EQ(p.exchange({0x80, 0x21}, 8), (bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x42, 0x3F, 0xFF}));
   }
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(read_file(dir / "trace"),
+  EXPECT_EQ(sim.trace(),
             "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 0f42\n> 3fff\n"
             "# session 1 ended\n");
 }
@@ -235,13 +234,12 @@ TEST(SimPty, CommandLine) {
 }
 
 TEST(SimPty, ServesTheRealTool) {
-  const temp_dir dir;
-  simulator sim({"--trace", (dir / "trace").string()});
-  const run_result t = ttyprog::test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, sim.path(), "writeid", "12345678"});
+  simulator sim;
+  const run_result t = sim.run({"writeid", "12345678"});
   EXPECT_EQ(t.exit_code, 0) << t.out << t.err;
-  await_session_end(dir / "trace", 0);
+  await_session_end(sim.dir() / "trace", 0);
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(read_file(dir / "trace"),
+  EXPECT_EQ(sim.trace(),
             "# session 1\n< 8011\n< 1234\n< 5678\n> c000\n# session 1 ended\n");
 }
 

@@ -11,10 +11,13 @@
 
 #include "sim_options.h"
 #include "sim_session.h"
+#include "support/case_name.h"
+#include "support/expected.h"
 
 namespace ttyprog::sim {
 namespace {
 
+using test::DEVICE_ID;
 using words = std::vector<std::uint16_t>;
 
 // Feeds every word and collects every answer word, in order.
@@ -44,12 +47,12 @@ words with_end(words data) {
 // --- Single exchanges ---------------------------------------------------------------------------
 
 TEST(SimTarget, SingleExchangesAnswerAndChangeTheTarget) {
-  sim_target target({.device_id = 0x0F42, .user_id = 0x00123456, .config = 0x3F72});
-  EXPECT_EQ(run(target, {CMD_READ_ID_CONFIG}), (words{0x0012, 0x3456, 0x0F42, 0x3F72}));
+  sim_target target({.device_id = DEVICE_ID, .user_id = 0x00123456, .config = 0x3F72});
+  EXPECT_EQ(run(target, {CMD_READ_ID_CONFIG}), (words{0x0012, 0x3456, DEVICE_ID, 0x3F72}));
 
   EXPECT_EQ(run(target, {CMD_WRITE_ID, 0x1234, 0xABCD}), words{REPLY_OK});
   EXPECT_EQ(run(target, {CMD_WRITE_CONFIG, 0x3456}), words{REPLY_OK});
-  EXPECT_EQ(run(target, {CMD_READ_ID_CONFIG}), (words{0x1234, 0xABCD, 0x0F42, 0x3456}));
+  EXPECT_EQ(run(target, {CMD_READ_ID_CONFIG}), (words{0x1234, 0xABCD, DEVICE_ID, 0x3456}));
 
   // Answers come only once the request is complete.
   EXPECT_EQ(run(target, {CMD_WRITE_ID, 0x0001}), words{});
@@ -58,7 +61,7 @@ TEST(SimTarget, SingleExchangesAnswerAndChangeTheTarget) {
 }
 
 TEST(SimTarget, EraseBlanksProgramMemoryAndEraseAllEverything) {
-  sim_target target({.device_id = 1, .user_id = 0x11112222, .config = 0x0123});
+  sim_target target({.device_id = DEVICE_ID, .user_id = 0x11112222, .config = 0x0123});
   run(target, write_block({0x0001, 0x0002}));
   EXPECT_EQ(run(target, {CMD_ERASE}), words{REPLY_OK});
   EXPECT_EQ(target.program_word(0), MEMORY_BLANK);
@@ -163,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
         bad_request{"MissingEndOfBlock",
                     {CMD_WRITE_PROGRAM, 2, 1, 2, 3, 4, END_OF_BLOCK},
                     {STATUS_BAD_REQUEST}}),
-    [](const auto& tested) { return std::string(tested.param.name); });
+    test::case_name{});
 
 TEST(SimTarget, WriteBlockPastTheEndIsRefusedWhole) {
   sim_target target;
@@ -270,7 +273,7 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
                             "--split-pause", "30", "--link", "/tmp/x", "--pace",
                             "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
-  EXPECT_EQ(r.options.target.device_id, 0x0F42);
+  EXPECT_EQ(r.options.target.device_id, DEVICE_ID);
   EXPECT_EQ(r.options.target.user_id, 0x00123456u);
   EXPECT_EQ(r.options.target.config, 0x3F72);
   EXPECT_EQ(r.options.faults.refuse_exchange, 2u);

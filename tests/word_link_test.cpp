@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -351,10 +350,7 @@ TEST_F(WordLinkOpen, RefusesARegularFileAndLeavesItUnchanged) {
   std::ofstream(file, std::ios::binary) << content;
 
   EXPECT_FALSE(open_port(file.c_str(), SHORT_BOUND).port.has_value());
-
-  std::ifstream in(file, std::ios::binary);
-  const std::string after{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(after, content);
+  EXPECT_EQ(test::read_file(file), content);
 }
 
 TEST(WordLinkHold, ASecondOpenInTheSameProcessFailsUntilTheFirstIsGone) {

@@ -32,8 +32,6 @@ responder silent() {
   return [](const std::vector<std::uint16_t>&) -> std::optional<reply> { return std::nullopt; };
 }
 
-responder hang_up_after(std::size_t words) { return scripted({step{words, {}, true}}); }
-
 programmer::programmer(pty_pair& pty, programmer_options options)
     : pty_(pty), options_(std::move(options)) {
   int fds[2];
@@ -78,23 +76,17 @@ void programmer::record(std::uint16_t word) {
   arrived_.notify_all();
 }
 
-bool programmer::pause(std::chrono::milliseconds how_long) const {
-  pollfd stop{stop_read_, POLLIN, 0};
-  return ::poll(&stop, 1, static_cast<int>(how_long.count())) == 0;
-}
-
+// The whole answer in one write: its words reach the tool together.
 bool programmer::send(const std::vector<std::uint16_t>& words) const {
+  std::vector<std::uint8_t> bytes;
   for (const std::uint16_t word : words) {
-    const std::uint8_t high = static_cast<std::uint8_t>(word >> 8);
-    const std::uint8_t low = static_cast<std::uint8_t>(word & 0xFF);
-    if (options_.byte_pause.count() > 0) {
-      if (::write(pty_.master(), &high, 1) != 1) return false;
-      if (!pause(options_.byte_pause)) return false;
-      if (::write(pty_.master(), &low, 1) != 1) return false;
-    } else {
-      const std::uint8_t both[2] = {high, low};
-      if (::write(pty_.master(), both, 2) != 2) return false;
-    }
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+  }
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(pty_.master(), bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
   }
   return true;
 }

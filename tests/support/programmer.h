@@ -1,5 +1,6 @@
 // An in-test programmer: a thread on the master side of a pty that takes in the tool's words (high
-// byte first), records every one of them in order, and answers as the test's script says.
+// byte first), records every one of them in order, and answers as the test's script says: exact
+// words (`scripted`), or the simulator's target model (support/target_session.h).
 #pragma once
 
 #include <chrono>
@@ -35,13 +36,9 @@ struct step {
 responder scripted(std::vector<step> steps);
 // Never answers.
 responder silent();
-// Closes the line as soon as `words` words have arrived.
-responder hang_up_after(std::size_t words);
 
 struct programmer_options {
   responder respond = silent();
-  // Pause between the two bytes of every answer word, so each word arrives in two pieces.
-  std::chrono::milliseconds byte_pause{0};
 };
 
 class programmer {
@@ -62,7 +59,6 @@ class programmer {
 
  private:
   void run();
-  bool pause(std::chrono::milliseconds how_long) const;  // false when told to stop meanwhile
   bool send(const std::vector<std::uint16_t>& words) const;
   void record(std::uint16_t word);
   void take_in_rest(std::optional<std::uint8_t>& high);

@@ -1,21 +1,46 @@
 #include "support/simulator.h"
 
 #include <csignal>
+#include <sstream>
+
+#include "support/expected.h"
+#include "support/session.h"
 
 namespace ttyprog::test {
 
 namespace {
 
-std::vector<std::string> with_binary(std::vector<std::string> options) {
-  options.insert(options.begin(), TTYPROG_SIM_BIN);
+std::vector<std::string> command_line(std::vector<std::string> options, const temp_dir& dir) {
+  // The test's own options come last: the later of two equal options wins.
+  options.insert(options.begin(), {TTYPROG_SIM_BIN, "--trace", (dir / "trace").string(),
+                                   "--device-id", DEVICE_ID_TEXT});
   return options;
 }
 
 }  // namespace
 
 simulator::simulator(std::vector<std::string> options, const run_options& run)
-    : process_(TTYPROG_SIM_BIN, with_binary(std::move(options)), run),
+    : process_(TTYPROG_SIM_BIN, command_line(std::move(options), dir_), run),
       path_(process_.read_line()) {}
+
+run_result simulator::run(std::vector<std::string> args, const run_options& options) const {
+  args.insert(args.begin(), path_);
+  return run_ttyprog(args, options);
+}
+
+std::string simulator::trace() const { return read_file(dir_ / "trace"); }
+
+std::vector<std::uint16_t> simulator::received() const {
+  std::istringstream lines(trace());
+  std::vector<std::uint16_t> words;
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("< ", 0) == 0) {
+      words.push_back(static_cast<std::uint16_t>(std::stoul(line.substr(2), nullptr, 16)));
+    }
+  }
+  return words;
+}
 
 run_result simulator::stop() {
   process_.send_signal(SIGTERM);

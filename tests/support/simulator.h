@@ -1,20 +1,31 @@
-// The built ttyprog-sim as a child process: started with its options, its terminal's path read
-// from its first line, stopped with SIGTERM.
+// The built ttyprog-sim as a child process, with a trace of its own: started with its options, its
+// terminal's path read from its first line, ttyprog run on that terminal, the words that reached
+// it read from the trace, stopped with SIGTERM.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace ttyprog::test {
 
 class simulator {
  public:
+  // The simulator reports DEVICE_ID (support/expected.h) unless `options` say otherwise.
   explicit simulator(std::vector<std::string> options = {}, const run_options& run = {});
 
   // The path of the simulator's terminal, as it announced it (empty if it failed to start).
   const std::string& path() const noexcept { return path_; }
+  // Runs ttyprog on the simulator's terminal with `args` after the port.
+  run_result run(std::vector<std::string> args, const run_options& options = {}) const;
+  // The trace so far, and the words the tool sent, in order.
+  std::string trace() const;
+  std::vector<std::uint16_t> received() const;
+  // A directory of the test's own, removed with the simulator.
+  const temp_dir& dir() const noexcept { return dir_; }
 
   // Stops the simulator with SIGTERM and returns how it ended.
   run_result stop();
@@ -22,6 +33,7 @@ class simulator {
   run_result wait() { return process_.wait(); }
 
  private:
+  temp_dir dir_;
   child_process process_;
   std::string path_;
 };

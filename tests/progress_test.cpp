@@ -2,12 +2,15 @@
 // before every line the command prints, and absent when standard error is not a terminal.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "cli/progress.h"
+#include "support/expected.h"
+#include "support/hex_text.h"
 #include "support/session.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
@@ -44,28 +47,6 @@ TEST(ProgressText, ShowsWordsPercentElapsedAndLeft) {
   }
 }
 
-// A program of `words` words (none of them blank), as HEX text with eight words a record.
-std::string program_hex(std::size_t words) {
-  std::string text;
-  for (std::size_t word = 0; word < words; word += 8) {
-    const std::size_t count = std::min<std::size_t>(8, words - word);
-    const auto address = static_cast<unsigned>(word * 2);
-    unsigned sum = static_cast<unsigned>(count * 2) + (address >> 8) + (address & 0xFF);
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X00", static_cast<unsigned>(count * 2), address);
-    text += field;
-    for (std::size_t i = 0; i < count * 2; ++i) {
-      const unsigned byte = static_cast<unsigned>((word * 2 + i) % 0x3F);
-      sum += byte;
-      std::snprintf(field, sizeof field, "%02X", byte);
-      text += field;
-    }
-    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += field;
-  }
-  return text + ":00000001FF\n";
-}
-
 std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::string> args) {
   args.insert(args.begin(), sim.path());
   return args;
@@ -75,7 +56,7 @@ std::vector<std::string> with_port(const test::simulator& sim, std::vector<std::
 // it is without a terminal, and without one standard error stays empty.
 TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
   test::temp_dir dir;
-  const std::string file = dir.file_with("program.hex", program_hex(2048));
+  const std::string file = dir.file_with("program.hex", test::hex_text(test::program_of(2048)));
   struct row {
     std::vector<std::string> args;
     std::string first_draw;
@@ -88,7 +69,7 @@ TEST(Progress, DrawnOnTerminalOnlyWithOutputUnchanged) {
   test::simulator sim({"--word-time", "200"});
   for (const row& r : rows) {
     SCOPED_TRACE(r.args[0]);
-    const test::run_result piped = test::run_ttyprog(with_port(sim, r.args));
+    const test::run_result piped = sim.run(r.args);
     const test::terminal_result shown = test::run_on_terminal(with_port(sim, r.args));
     ASSERT_EQ(piped.exit_code, 0);
     EXPECT_EQ(piped.err, "");
@@ -111,21 +92,11 @@ TEST(Progress, MovesWithinABlock) {
   EXPECT_LT(std::stoi(found[1]), 512);
 }
 
-std::vector<std::string> dump_lines(std::size_t words) {
-  std::vector<std::string> lines(words / 8, "3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff");
-  if (words % 8 != 0) {
-    std::string last;
-    for (std::size_t i = 0; i < words % 8; ++i) last += i == 0 ? "3fff" : " 3fff";
-    lines.push_back(last);
-  }
-  return lines;
-}
-
 // With standard output on the same terminal, every line the command prints starts on a clean
 // line: what the screen shows at the end is exactly the command's own output.
 TEST(Progress, ErasedBeforeEveryPrintedLine) {
   test::temp_dir dir;
-  const std::string file = dir.file_with("program.hex", program_hex(1024));
+  const std::string file = dir.file_with("program.hex", test::hex_text(test::program_of(1024)));
   struct row {
     const char* name;
     std::vector<std::string> sim_options;
@@ -134,16 +105,17 @@ TEST(Progress, ErasedBeforeEveryPrintedLine) {
   };
   const std::vector<row> rows = {
       // Blocks slow enough for the line to be drawn again between the dump's blocks.
-      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"}, dump_lines(1100)},
+      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"},
+       test::screen_of(test::dump(std::vector<std::uint16_t>(1100, 0x3FFF)))},
       {"refused", {"--refuse", "2"}, {"writeprogram", file},
        {"Failed...", "The programmer refused the block of words 512 to 1023 (status c001); it had taken 512 words before it."}},
       {"lost", {"--hang-up-after", "600"}, {"writeprogram", file},
-       {"Failed...", "Connection to programmer lost!"}},
+       test::screen_of(test::FAILED + test::LOST)},
       {"short", {"--short-read", "2"}, {"verifyprogram", file},
-       {"word 0000: expected 0100, read 3fff", "word 0001: expected 0302, read 3fff",
-        "word 0002: expected 0504, read 3fff", "word 0003: expected 0706, read 3fff",
-        "word 0004: expected 0908, read 3fff", "word 0005: expected 0b0a, read 3fff",
-        "word 0006: expected 0d0c, read 3fff", "word 0007: expected 0f0e, read 3fff", "read size error",
+       {"word 0000: expected 1234, read 3fff", "word 0001: expected 306d, read 3fff",
+        "word 0002: expected 0ea7, read 3fff", "word 0003: expected 2ce0, read 3fff",
+        "word 0004: expected 0b1a, read 3fff", "word 0005: expected 2953, read 3fff",
+        "word 0006: expected 078d, read 3fff", "word 0007: expected 25c6, read 3fff", "read size error",
         "The read stopped after 512 of 1024 words: the rest was not compared.",
         "verify done. found 512 error(s)."}},
   };

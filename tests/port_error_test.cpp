@@ -16,6 +16,7 @@
 #include <string>
 
 #include "cli/port_error.h"
+#include "support/expected.h"
 #include "support/pty.h"
 #include "support/session.h"
 #include "support/temp_dir.h"
@@ -24,7 +25,7 @@
 namespace ttyprog {
 namespace {
 
-std::string failed_line(const std::string& port) { return "Opening port " + port + " failed!\n"; }
+using test::port_failed;
 
 template <std::size_t N>
 fixed_text<N> text_of(const char* chars) {
@@ -170,15 +171,16 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
     const test::run_result piped = test::run_ttyprog({r.port, "erase"});
     EXPECT_EQ(piped.exit_code, 1);
     EXPECT_EQ(piped.out, "");
-    EXPECT_EQ(piped.err, failed_line(r.port));
+    EXPECT_EQ(piped.err, port_failed(r.port));
 
     test::terminal_options terminal;
     terminal.controlling = r.controlling;
     const test::terminal_result shown = test::run_on_terminal({r.port, "erase"}, terminal);
     EXPECT_EQ(shown.exit_code, 1);
     EXPECT_EQ(shown.out, "");
-    const std::string cause = shown.terminal.substr(std::min(shown.terminal.size(), failed_line(r.port).size()));
-    EXPECT_EQ(shown.terminal.rfind(failed_line(r.port), 0), 0u) << shown.terminal;
+    const std::string cause =
+        shown.terminal.substr(std::min(shown.terminal.size(), port_failed(r.port).size()));
+    EXPECT_EQ(shown.terminal.rfind(port_failed(r.port), 0), 0u) << shown.terminal;
     if (r.prefix_only) {
       EXPECT_EQ(cause.rfind(r.cause, 0), 0u) << cause;
       EXPECT_EQ(cause.find('\n'), cause.size() - 1) << "one line: " << cause;
@@ -205,7 +207,7 @@ TEST(PortFailure, PermissionDeniedNamesTheGroup) {
   const test::terminal_result shown = test::run_on_terminal({device.slave_path(), "erase"}, as_nobody);
   EXPECT_EQ(shown.exit_code, 1);
   const std::string user = ::getpwuid(65534) != nullptr ? ::getpwuid(65534)->pw_name : "$USER";
-  EXPECT_EQ(shown.terminal, failed_line(device.slave_path()) +
+  EXPECT_EQ(shown.terminal, port_failed(device.slave_path()) +
                                 "Permission denied: the device belongs to group dialout. Join it with"
                                 " \"sudo usermod -aG dialout " + user +
                                 "\", then log out and in again.\n");
