@@ -14,7 +14,7 @@ trap cleanup EXIT
 
 # The simulator prints the path of its pseudo-terminal as its first line.
 mkfifo "$work/out"
-"$sim" --device-id 0f42 >"$work/out" &
+"$sim" >"$work/out" &
 sim_pid=$!
 exec 3<"$work/out"
 read -r port <&3

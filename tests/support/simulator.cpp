@@ -3,7 +3,6 @@
 #include <csignal>
 #include <sstream>
 
-#include "support/expected.h"
 #include "support/session.h"
 
 namespace ttyprog::test {
@@ -12,8 +11,7 @@ namespace {
 
 std::vector<std::string> command_line(std::vector<std::string> options, const temp_dir& dir) {
   // The test's own options come last: the later of two equal options wins.
-  options.insert(options.begin(), {TTYPROG_SIM_BIN, "--trace", (dir / "trace").string(),
-                                   "--device-id", DEVICE_ID_TEXT});
+  options.insert(options.begin(), {TTYPROG_SIM_BIN, "--trace", (dir / "trace").string()});
   return options;
 }
 

@@ -14,7 +14,8 @@ namespace ttyprog::test {
 
 class simulator {
  public:
-  // The simulator reports DEVICE_ID (support/expected.h) unless `options` say otherwise.
+  // The simulator reports its own default device ID, DEVICE_ID (support/expected.h), unless
+  // `options` say otherwise.
   explicit simulator(std::vector<std::string> options = {}, const run_options& run = {});
 
   // The path of the simulator's terminal, as it announced it (empty if it failed to start).
