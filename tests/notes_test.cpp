@@ -77,6 +77,17 @@ TEST_P(Notes, OnATerminalAndWhenVerboseButNotInAPipe) {
 INSTANTIATE_TEST_SUITE_P(Rows, Notes, ::testing::ValuesIn(ROWS),
                          [](const ::testing::TestParamInfo<note_row>& tested) { return tested.param.name; });
 
+// TTYPROG_VERBOSE is an on/off setting: another value is refused before the port is opened.
+TEST(NotesSetting, AnyOtherValueIsRefused) {
+  test::simulator sim;
+  ::setenv("TTYPROG_VERBOSE", "yes", 1);
+  const test::run_result got = sim.run({"erase"});
+  ::unsetenv("TTYPROG_VERBOSE");
+  EXPECT_EQ(got.err, "Invalid TTYPROG_VERBOSE yes!\n");
+  EXPECT_EQ(got.exit_code, 1);
+  EXPECT_TRUE(sim.received().empty());
+}
+
 // HEX text typed at the terminal: a line says how to end it, and one Ctrl-D ends it.
 TEST(NotesTerminalInput, SaysHowToEndAndOneCtrlDEndsIt) {
   test::simulator sim;
