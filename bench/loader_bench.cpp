@@ -70,8 +70,8 @@ void BM_load_full_program(benchmark::State& state) {
 BENCHMARK(BM_load_full_program)->Apply(with_spread);
 
 void BM_load_large_file(benchmark::State& state) {
-  // Every 64 KiB segment starts again at address 0 for this loader, which honours no extended
-  // address records: the first 16 KiB of each land in the image, the rest is checked and skipped.
+  // The extended linear address records place every segment after the first beyond program
+  // memory: the first 16 KiB land in the image, every other record is checked and skipped.
   static const std::string text = bench::large_hex(std::size_t{32} << 20, bench::trailer::end_only);
   load_from_memory(state, text, 8192);
 }
