@@ -119,8 +119,7 @@ TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
 // /dev/stdin names standard input itself, which is read from whatever it is, a device included.
 TEST(HexInputStandardInput, ItsOwnDeviceNameIsRead) {
   test::simulator sim;
-  const test::run_result got = test::run_binary(
-      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram /dev/stdin </dev/null", TTYPROG_BIN, sim.path()});
+  const test::run_result got = sim.run_redirected({"writeprogram", "/dev/stdin"}, "</dev/null");
   EXPECT_EQ(got.out, "Done.\n");
   EXPECT_EQ(got.exit_code, 0);
 }
@@ -136,9 +135,7 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
   EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
 
   const std::string hex = sim.dir().file_with("one.hex", ":0400100001020304E2\n");
-  const test::run_result no_output =
-      test::run_binary("/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" writeprogram \"$2\" >&-", TTYPROG_BIN,
-                                   sim.path(), hex});
+  const test::run_result no_output = sim.run_redirected({"writeprogram", hex}, ">&-");
   // The write went through, but its result could not be told: that is no success.
   EXPECT_EQ(no_output.err, "Writing standard output failed: Bad file descriptor\n");
   EXPECT_EQ(no_output.exit_code, 8);
@@ -149,8 +146,7 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
 // error says why, and the exit code is not 0.
 TEST(LostStandardOutput, StopsTheReadAtTheNextBlock) {
   test::simulator sim;
-  const test::run_result got = test::run_binary(
-      "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" readprogram 8192 >/dev/full", TTYPROG_BIN, sim.path()});
+  const test::run_result got = sim.run_redirected({"readprogram", "8192"}, ">/dev/full");
   EXPECT_EQ(got.err, "Writing standard output failed: No space left on device\n");
   EXPECT_EQ(got.exit_code, 8);
   EXPECT_EQ(test::hex_words(sim.received()), "8020 0200");

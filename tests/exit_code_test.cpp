@@ -84,9 +84,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, ExitCodes, ::testing::ValuesIn(ROWS),
 TEST(ExitCodesLostOutput, IsEightInBothModes) {
   test::simulator sim;
   for (const char* strict : {"", "1"}) {
-    const test::run_result got = test::run_binary(
-        "/bin/sh", {"sh", "-c", "TTYPROG_STRICT=$2 exec \"$0\" \"$1\" erase >/dev/full", TTYPROG_BIN,
-                    sim.path(), strict});
+    ::setenv("TTYPROG_STRICT", strict, 1);
+    const test::run_result got = sim.run_redirected({"erase"}, ">/dev/full");
+    ::unsetenv("TTYPROG_STRICT");
     EXPECT_EQ(got.exit_code, 8) << "TTYPROG_STRICT=" << strict;
   }
 }

@@ -72,8 +72,9 @@ struct loaded_input {
   bool usable = false;
 };
 
+// `nothing_done` completes "nothing was ..." when the text holds no data: "written", "compared".
 loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
-                        const char* nothing_done /* "written" */) {
+                        const char* nothing_done) {
   input_stream input = open_input(param, writer_wait);
   if (!input) return {};
   const char* source = param != nullptr ? param : "standard input";

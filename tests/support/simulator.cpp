@@ -26,6 +26,13 @@ run_result simulator::run(std::vector<std::string> args, const run_options& opti
   return run_ttyprog(args, options);
 }
 
+run_result simulator::run_redirected(std::vector<std::string> args,
+                                     const std::string& redirection) const {
+  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" " + redirection, TTYPROG_BIN, path_};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_binary("/bin/sh", argv);
+}
+
 std::string simulator::trace() const { return read_file(dir_ / "trace"); }
 
 std::vector<std::uint16_t> simulator::received() const {

@@ -22,6 +22,8 @@ class simulator {
   const std::string& path() const noexcept { return path_; }
   // Runs ttyprog on the simulator's terminal with `args` after the port.
   run_result run(std::vector<std::string> args, const run_options& options = {}) const;
+  // The same through the shell, with `redirection` applied to ttyprog (">/dev/full", ">&-").
+  run_result run_redirected(std::vector<std::string> args, const std::string& redirection) const;
   // The trace so far, and the words the tool sent, in order.
   std::string trace() const;
   std::vector<std::uint16_t> received() const;
