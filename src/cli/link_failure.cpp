@@ -20,6 +20,10 @@ void report_link_failure(link_status status) {
       std::fflush(stdout);
       std::fputs("Unexpected data from programmer!\n", stderr);
       return;
+    case link_status::chatter:
+      std::fflush(stdout);
+      std::fputs("Programmer sends without being asked!\n", stderr);
+      return;
   }
 }
 
