@@ -389,24 +389,32 @@ link_status send_word(serial_port& port, unsigned value) {
 }
 
 // On a port that moves bytes at the line rate, the programmer cannot answer a request before it
-// has received all of it. Waits until the earliest moment an answer can come and tells whether
-// anything came before it.
-bool came_before_request_left(serial_port& port) {
+// has received all of it. Waits until the earliest moment an answer can come: `unexpected` when
+// anything came before it, `lost` when the line dropped meanwhile (an unplugged adapter is told
+// at once, not after the block's line time).
+link_status await_earliest_answer(serial_port& port) {
   line_clock& line = port_backend::line(port);
-  if (!line.request_open()) return false;
+  if (!line.request_open()) return link_status::ok;
   line.answer_awaited();
-  if (!port_backend::paced(port)) return false;
+  if (!port_backend::paced(port)) return link_status::ok;
+  const int fd = fd_of(port);
   const auto earliest = line.earliest_answer();
-  const auto now = clock::now();
-  if (earliest > now) pause_for(earliest - now);
-  return queued_bytes(fd_of(port)) > 0;
+  for (;;) {
+    const int queued = queued_bytes(fd);
+    if (queued < 0) return link_status::lost;
+    if (queued > 0) return link_status::unexpected;
+    const auto now = clock::now();
+    if (now >= earliest) return link_status::ok;
+    // Wakes for a whole word (the line's VMIN) or a dropped line; a lone byte is seen at the end.
+    if (wait_for(fd, POLLIN, remaining_ms(earliest)) & LINE_DOWN) return link_status::lost;
+  }
 }
 
 word_result receive_word(serial_port& port) {
   const int fd = fd_of(port);
   const auto bound = port.bound();
   const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
-  if (came_before_request_left(port)) return {link_status::unexpected, 0};
+  if (const link_status early = await_earliest_answer(port); early != link_status::ok) return {early, 0};
   // The bound counts the programmer's silence after the request has left the line.
   progress_deadline deadline(bound, port_backend::line(port).sent_until());
   wire_bytes bytes{};
