@@ -6,7 +6,9 @@
 //
 // The contract both back ends keep:
 //   - Exclusive use. A port that another program holds is refused (open_failure::busy), and while
-//     this run holds the port no other program can open it.
+//     this run holds the port other programs are refused when they open it. The reach is the
+//     system's: on Linux the holder scan sees the processes of this run's PID namespace, and a
+//     program running as root can still open a port held in exclusive mode.
 //   - The line setting. 9600 baud, 8 data bits, no parity, 1 stop bit, raw binary, no flow control,
 //     DTR and RTS off. A device that refuses the setting is refused as a whole: the run never talks
 //     through a line whose speed or framing is unknown.
