@@ -53,22 +53,36 @@ void set_environment() {
   ::unsetenv("TTYPROG_VERBOSE");
 }
 
-// A programmer that never stops sending: c000 every millisecond, until destroyed.
+// A programmer that never stops sending: c000 every millisecond, until stopped. It notes the
+// longest pause between two of its writes: a loaded machine can hold it up.
 class chatter {
  public:
   explicit chatter(int master)
-      : thread_([master](std::stop_token stop) {
+      : thread_([this, master](std::stop_token stop) {
           static constexpr std::uint8_t WORD[] = {0xC0, 0x00};
+          auto last = clock::now();
           while (!stop.stop_requested()) {
             pollfd line{master, POLLOUT, 0};
-            if (::poll(&line, 1, 1) > 0 && (line.revents & POLLOUT) != 0) {
-              [[maybe_unused]] const ssize_t n = ::write(master, WORD, sizeof WORD);
+            if (::poll(&line, 1, 1) > 0 && (line.revents & POLLOUT) != 0 &&
+                ::write(master, WORD, sizeof WORD) == static_cast<ssize_t>(sizeof WORD)) {
+              const auto now = clock::now();
+              const auto pause = std::chrono::duration_cast<std::chrono::microseconds>(now - last);
+              longest_ = std::max(longest_, pause);
+              last = now;
             }
             std::this_thread::sleep_for(1ms);
           }
         }) {}
 
+  // The longest pause so far; call after stop().
+  std::chrono::microseconds longest_pause() const { return longest_; }
+  void stop() {
+    thread_.request_stop();
+    thread_.join();
+  }
+
  private:
+  std::chrono::microseconds longest_{0};
   std::jthread thread_;
 };
 
@@ -126,7 +140,10 @@ case_result run_case(campaign_port& port, const temp_dir& dir, const campaign_ca
     run_options options;
     options.timeout = run_limit(c, plan) + 5s;
     result.run = run_ttyprog(args, options);
-    noise.reset();
+    if (noise) {
+      noise->stop();
+      result.line.chatter_pause = noise->longest_pause();
+    }
     result.line.wire = player.finish();
     result.line.word_times = player.word_times();
     result.line.sent = player.sent();

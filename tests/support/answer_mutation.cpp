@@ -325,7 +325,8 @@ void apply_cut(std::vector<unit>& units, std::size_t byte, std::size_t trigger) 
   }
   const std::size_t marker_trigger =
       i < units.size() ? units[i].trigger : units.empty() ? trigger : units.back().trigger;
-  units.insert(units.begin() + static_cast<std::ptrdiff_t>(i), unit{microseconds{0}, {}, marker_trigger, true});
+  const unit marker{microseconds{0}, {}, marker_trigger, true};
+  units.insert(units.begin() + static_cast<std::ptrdiff_t>(i), marker);
 }
 
 std::string milliseconds_text(microseconds pause) {
@@ -442,7 +443,9 @@ answer_plan plan_answers(const campaign_case& c) {
 
 responder plan_responder(const answer_plan& plan) {
   auto replies = std::make_shared<std::map<std::size_t, reply>>();
-  for (const planned_piece& part : plan.pieces) (*replies)[part.trigger].pieces.push_back({part.pause, part.bytes});
+  for (const planned_piece& part : plan.pieces) {
+    (*replies)[part.trigger].pieces.push_back({part.pause, part.bytes});
+  }
   if (plan.hang_up_trigger != 0) (*replies)[plan.hang_up_trigger].hang_up = true;
   auto received = std::make_shared<std::size_t>(0);
   return [replies, received](const std::vector<std::uint16_t>&) -> std::optional<reply> {
@@ -486,17 +489,19 @@ std::string describe(const campaign_case& c) {
     text += ";\n  ";
     switch (m.kind) {
       case mutation_kind::wrong:
-        text += word + " (" + hex_words({e.answer[std::min(m.word, e.answer.size() - 1)]}) + ") replaced by " +
-                hex_words({m.value});
+        text += word + " (" + hex_words({e.answer[std::min(m.word, e.answer.size() - 1)]}) +
+                ") replaced by " + hex_words({m.value});
         break;
       case mutation_kind::missing:
         text += word + " left out";
         break;
       case mutation_kind::surplus:
-        text += "a surplus word " + hex_words({m.value}) + " " + milliseconds_text(m.pause) + " after " + answer;
+        text += "a surplus word " + hex_words({m.value}) + " " + milliseconds_text(m.pause) + " after " +
+                answer;
         break;
       case mutation_kind::early_extra:
-        text += "a word " + hex_words({m.value}) + " sent after word " + std::to_string(m.request_word) + " of the " +
+        text += "a word " + hex_words({m.value}) + " sent after word " + std::to_string(m.request_word) +
+                " of the " +
                 std::to_string(e.request.size()) + "-word request (" + answer + " follows as usual)";
         break;
       case mutation_kind::early_moved:
@@ -517,7 +522,8 @@ std::string describe(const campaign_case& c) {
       case mutation_kind::hang_up:
       case mutation_kind::silence:
         text += std::string(m.kind == mutation_kind::hang_up ? "the line hung up" : "silence") + " after " +
-                std::to_string(m.byte) + " of the " + std::to_string(2 * e.answer.size()) + " bytes of " + answer;
+                std::to_string(m.byte) + " of the " + std::to_string(2 * e.answer.size()) + " bytes of " +
+                answer;
         break;
     }
   }

@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 
 // The figures of the rules in the header.
 constexpr milliseconds TIMEOUT_MARGIN{250};   // rule 3: beyond the bound by this much
-constexpr milliseconds SETTLE_SURE{15};       // rule 4: the link waits 25 ms for a quiet line
+constexpr milliseconds SETTLE_SURE{15};       // rules 1, 4: the link waits 20 or 25 ms for a quiet line
 constexpr milliseconds SURELY_QUEUED{10};     // rule 2: written this long before the request
 constexpr milliseconds SAFE_PAUSE{180};       // rule 5: the bound less a margin for a loaded machine
 constexpr milliseconds RUN_MARGIN{1500};
@@ -180,8 +180,8 @@ std::string framing_failure(const campaign_case& c, const framing& f) {
     case framed_exchange::result::size_error:
       return name + " comes back with another length than asked";
     default:
-      return "the answer to " + name + " never comes whole (silence, a lost line, or bytes that go out only "
-             "after a request the tool cannot send yet)";
+      return "the answer to " + name + " never comes whole (silence, a lost line, or bytes that go " +
+             "out only after a request the tool cannot send yet)";
   }
 }
 
@@ -199,7 +199,8 @@ std::vector<std::uint16_t> data_of(const std::vector<framed_exchange>& framed) {
 }
 
 // The differences verify finds in the first `blocks` blocks.
-int differences(const campaign_case& c, const std::vector<framed_exchange>& framed, std::size_t blocks) {
+int differences(const campaign_case& c, const std::vector<framed_exchange>& framed,
+                std::size_t blocks) {
   int found = 0;
   std::size_t at = 0;
   for (std::size_t k = 0; k < blocks; ++k) {
@@ -284,7 +285,8 @@ bool failure_fits(const campaign_case& c, const verdict& v, const run_result& ru
       return run.out == READING + FAILED;
     case command::read_program: {
       if (run.out.size() < SIZE_ERROR.size() || !run.out.ends_with(SIZE_ERROR)) return false;
-      return line_prefix(run.out.substr(0, run.out.size() - SIZE_ERROR.size()), dump(data_of(v.framed)));
+      const std::string lines = run.out.substr(0, run.out.size() - SIZE_ERROR.size());
+      return line_prefix(lines, dump(data_of(v.framed)));
     }
     case command::read_hex: {
       std::string records = hex_text(data_of(v.framed));
@@ -314,14 +316,21 @@ verdict judge(const campaign_case& c, const answer_plan& plan, const line_record
   const framing f = frame(c, plan, s);
   verdict v;
   v.framed = f.exchanges;
-  if (c.chatter) return decided(v, must::fail, "the programmer sends unasked all the time");
+  if (c.chatter) {
+    if (line.chatter_pause <= SETTLE_SURE) {
+      return decided(v, must::fail, "the programmer sends unasked all the time");
+    }
+    return decided(v, must::either, "the programmer sending unasked paused for " +
+                                        ms_text(line.chatter_pause) + ": long enough to pass for a quiet line");
+  }
   if (framed_ok(f.exchanges) != c.exchanges.size()) return decided(v, must::fail, framing_failure(c, f));
   if (const auto queued = queued_before_request(c, plan, line, s, f)) return decided(v, must::fail, *queued);
 
   // Rule 3: a pause the bound does not allow before a byte the run needs.
   bool slow = false;
   std::size_t first = 0;  // the piece's first byte
-  for (std::size_t p = 0; p < plan.pieces.size() && first < f.used; first += plan.pieces[p++].bytes.size()) {
+  for (std::size_t p = 0; p < plan.pieces.size() && first < f.used;
+       first += plan.pieces[p++].bytes.size()) {
     const planned_piece& part = plan.pieces[p];
     const microseconds allowed =
         BOUND + TIMEOUT_MARGIN +
@@ -367,7 +376,9 @@ std::vector<std::string> check_run(const campaign_case& c, const answer_plan& pl
                                    const run_result& run, const line_record& line) {
   std::vector<std::string> faults;
   const milliseconds limit = run_limit(c, plan);
-  if (run.timed_out) faults.push_back("did not end: killed after " + std::to_string(run.elapsed.count()) + " ms");
+  if (run.timed_out) {
+    faults.push_back("did not end: killed after " + std::to_string(run.elapsed.count()) + " ms");
+  }
   if (run.signal != 0) faults.push_back("ended by signal " + std::to_string(run.signal));
   if (run.elapsed > limit) {
     faults.push_back("took " + std::to_string(run.elapsed.count()) + " ms, more than the " +

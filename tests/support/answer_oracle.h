@@ -3,12 +3,15 @@
 // run; then whether ttyprog's output, exit code, time and words on the wire agree with it.
 //
 // The rules, in the order they are applied (the first that fits decides):
-//   1. A programmer that sends unasked all the time: the run must fail.
+//   1. A programmer that sends unasked all the time, never pausing for more than 15 ms: the run
+//      must fail (a longer pause, on a loaded machine, may pass for a quiet line: either outcome).
 //   2. The bytes are read as the tool reads them: a status word, four ID words, or words up to the
 //      block terminator (at most n + 1). A byte counts for an exchange only if it was sent by then,
 //      i.e. after a request word the tool has sent before it waits for that exchange. A status
 //      other than c000 is a refusal, a read block of another length a size error, a missing or
-//      not yet sent byte a silence or a lost line: the run must fail.
+//      not yet sent byte a silence or a lost line: the run must fail. So must it when a byte an
+//      exchange takes was on the line before its request began: sent in one write with an earlier
+//      answer, or at least 10 ms before the request's first word arrived.
 //   3. A pause before a byte the run needs that is longer than the bound plus 250 ms (plus the
 //      request's own line time at 9600 baud, for the first byte of an answer): the run must fail.
 //   4. More bytes than the right answers hold: if the first byte beyond them came within 15 ms of
@@ -57,6 +60,7 @@ struct line_record {
   std::vector<std::uint16_t> wire;  // the words the tool sent
   std::vector<std::chrono::steady_clock::time_point> word_times;
   std::vector<sent_bytes> sent;     // one entry per planned piece that went out
+  std::chrono::microseconds chatter_pause{0};  // the longest pause of a programmer sending unasked
 };
 
 verdict judge(const campaign_case& c, const answer_plan& plan, const line_record& line);
