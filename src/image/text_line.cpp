@@ -34,14 +34,15 @@ bool text_line_reader::refill() {
     const text_chunk got = source_.read(source_.context, std::span<char>(chunk_).subspan(end_));
     end_ += got.count;
     status_ = got.status;
-    // A byte order mark may come in pieces from a pipe: at the start, enough is read to tell.
-    const std::string_view read(chunk_.data(), end_);
-    const bool may_be_mark = !started_ && read.size() < UTF8_BOM.size() && UTF8_BOM.starts_with(read);
-    if (end_ > 0 && !may_be_mark) break;
-  }
-  if (!started_ && end_ > 0) {
-    started_ = true;
-    if (std::string_view(chunk_.data(), end_).starts_with(UTF8_BOM)) next_ = UTF8_BOM.size();
+    if (!started_ && end_ > 0) {
+      // A byte order mark may come in pieces from a pipe: at the start, enough is read to tell.
+      const std::string_view read(chunk_.data(), end_);
+      const bool part_of_mark = read.size() < UTF8_BOM.size() && UTF8_BOM.starts_with(read);
+      if (part_of_mark && status_ == text_read::more) continue;
+      started_ = true;
+      if (read.starts_with(UTF8_BOM)) next_ = UTF8_BOM.size();
+    }
+    if (next_ < end_) break;
   }
   return next_ < end_;
 }
