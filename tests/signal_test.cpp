@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "link/word_link.h"
+#include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
 #include "support/session.h"
@@ -281,10 +282,7 @@ TEST_P(StopWhileReadingHex, EndsTheRunAtOnceAndNothingIsSent) {
   EXPECT_EQ(test::hex_words(programmer.finish()), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Input, StopWhileReadingHex, ::testing::ValuesIn(INPUT_STOP_CASES),
-                         [](const ::testing::TestParamInfo<input_stop_case>& tested) {
-                           return std::string(tested.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Input, StopWhileReadingHex, ::testing::ValuesIn(INPUT_STOP_CASES), test::case_name{});
 
 // Ctrl-C while the HEX text is typed: the read from the terminal does not hold the stop.
 TEST(StopWhileReadingHexFromTheTerminal, EndsTheRunAtOnceAndNothingIsSent) {
