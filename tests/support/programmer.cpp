@@ -24,7 +24,7 @@ responder scripted(std::vector<step> steps) {
              -> std::optional<reply> {
     if (*next >= steps.size() || request.size() < steps[*next].request_words) return std::nullopt;
     const step& now = steps[(*next)++];
-    return reply{now.answer, now.hang_up};
+    return reply{now.answer, now.hang_up, now.late, now.late_pause};
   };
 }
 
@@ -139,6 +139,10 @@ void programmer::run() {
       if (!answer) continue;
       request.clear();
       if (!send(answer->words)) return;
+      if (!answer->late.empty()) {
+        std::this_thread::sleep_for(answer->late_pause);
+        if (!send(answer->late)) return;
+      }
       if (answer->hang_up) {
         pty_.close_master();
         return;
