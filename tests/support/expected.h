@@ -39,6 +39,8 @@ inline const std::string LOST = "Connection to programmer lost!\n";
 inline const std::string NOT_RESPONDING = "Programmer not responding!\n";
 inline const std::string UNEXPECTED = "Unexpected data from programmer!\n";
 inline const std::string SENDS_UNASKED = "Programmer sends without being asked!\n";
+// A stop request before the first request went out.
+inline const std::string NOTHING_SENT = "Interrupted: nothing was sent.\n";
 // Before the port is open, on standard error.
 std::string usage(const std::string& argv0);
 std::string port_failed(const std::string& port);  // "Opening port /dev/x failed!\n"
