@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/word_link.h"
 #include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
@@ -180,7 +181,8 @@ struct pair_case {
 
 void PrintTo(const pair_case& c, std::ostream* os) { *os << c.name; }
 
-const pair_case PAIR_CASES[] = {{"ten_ms_apart", 10ms, true}, {"three_hundred_ms_apart", 300ms, false}};
+const pair_case PAIR_CASES[] = {{"ten_ms_apart", 10ms, true},
+                                {"three_hundred_ms_apart", STOP_REPEAT + 200ms, false}};
 
 class StopSignalPair : public ::testing::TestWithParam<pair_case> {};
 

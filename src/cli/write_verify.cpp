@@ -116,17 +116,19 @@ outcome run_write_program(serial_port& port, const char* param) {
 
   prog_reply last{};
   const blocks_result written = for_each_block(
-      "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n, word_observer moved) {
+      port, "writing", input.words, "the target is partly written",
+      [&](std::size_t first, std::size_t n, word_observer moved) {
         last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
         return block_step{last.ok(), last.link};
-      });
+      },
+      no_block_output);
   switch (written.end) {
     case blocks_end::stopped:
       return stopped_outcome();
     case blocks_end::failed:
       out_line("Failed...");
       report_link_failure(written.link);
-      if (written.link == link_status::ok) {
+      if (written.link == link_status::ok && !last.ok()) {
         note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
              " %zu words before it.", written.done,
              written.done + std::min(input.words - written.done, BLOCK_WORDS) - 1,
@@ -148,9 +150,12 @@ outcome run_verify_program(serial_port& port, const char* param) {
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   int errors = 0;
   const blocks_result compared = for_each_block(
-      "verifying", input.words, "the rest was not compared", [&](std::size_t first, std::size_t n, word_observer moved) {
+      port, "verifying", input.words, "the rest was not compared",
+      [&](std::size_t, std::size_t n, word_observer moved) {
         const block_read got = prog_read_block(port, n, buffer, moved);
-        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+        return block_step{got.link == link_status::ok && got.count == n, got.link};
+      },
+      [&](std::size_t first, std::size_t n) {
         for (std::size_t j = 0; j < n; ++j) {
           if (buffer[j] == image[first + j]) continue;
           if (++errors <= SHOWN_DIFFERENCES) {
@@ -158,7 +163,6 @@ outcome run_verify_program(serial_port& port, const char* param) {
                  static_cast<unsigned>(image[first + j]), static_cast<unsigned>(buffer[j]));
           }
         }
-        return block_step{};
       });
   if (compared.end == blocks_end::stopped) return stopped_outcome();
   if (compared.end == blocks_end::failed) {
