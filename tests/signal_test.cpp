@@ -80,7 +80,7 @@ bool port_released(const test::simulator& sim) {
 // Waits until the run is under way on the line.
 void wait_until_under_way(const test::simulator& sim) {
   const auto until = std::chrono::steady_clock::now() + test::PROMPTLY;
-  while (sim.received().size() < 10 && std::chrono::steady_clock::now() < until) {
+  while (sim.received().size() < 2 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(20ms);
   }
 }
