@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,7 +81,19 @@ child_process::child_process(const std::string& path, const std::vector<std::str
 
   start_ = clock::now();
   deadline_ = start_ + options.timeout;
-  const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, args.data(), environ);
+  int rc = EPERM;
+  if (options.real_time) {
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    posix_spawnattr_setschedpolicy(&attributes, SCHED_FIFO);
+    posix_spawnattr_setschedparam(&attributes, &priority);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSCHEDULER);
+    rc = posix_spawn(&pid_, path.c_str(), &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+  }
+  if (rc == EPERM) rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in.read);
   ::close(out.write);
