@@ -44,6 +44,8 @@ class child_process {
 
   // Sends `signal` to the child.
   void send_signal(int signal) const;
+  // The child's process ID while it runs (-1 once it has been waited for).
+  pid_t pid() const noexcept { return pid_; }
 
   // Pumps standard input and output until the child ends or the timeout runs out.
   run_result wait();
