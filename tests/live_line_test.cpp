@@ -19,6 +19,7 @@
 #include "support/hex_text.h"
 #include "support/programmer.h"
 #include "support/pty.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
@@ -28,18 +29,6 @@ namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
-
-// One environment setting for the life of a test.
-class scoped_setting {
- public:
-  scoped_setting(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
-  scoped_setting(const scoped_setting&) = delete;
-  scoped_setting& operator=(const scoped_setting&) = delete;
-  ~scoped_setting() { ::unsetenv(name_); }
-
- private:
-  const char* name_;
-};
 
 constexpr int STRICT_UNEXPECTED = 2;
 constexpr int STRICT_NOT_RESPONDING = 3;
@@ -53,7 +42,7 @@ constexpr std::size_t FIRST_BLOCK = BLOCK_WORDS + 3;  // 8010, length, words, ff
 // counted from the write, the answer would be late.
 TEST(AnswerClock, StartsWhenTheRequestHasLeftTheLine) {
   test::simulator sim({"--pace", "--word-time", "1000"});
-  const scoped_setting bound("TTYPROG_TIMEOUT", "1.2");
+  const test::scoped_env bound("TTYPROG_TIMEOUT", "1.2");
   const test::run_result got =
       sim.run({"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
   EXPECT_EQ(got.out, test::WRITTEN);
@@ -64,7 +53,7 @@ TEST(AnswerClock, StartsWhenTheRequestHasLeftTheLine) {
 // A success status that comes while the block is still arriving answers nothing: the block's own
 // answer, a refusal, follows it.
 TEST(EarlyAnswer, FromAProgrammerStillReceivingTheBlockIsNoSuccess) {
-  const scoped_setting strict("TTYPROG_STRICT", "1");
+  const test::scoped_env strict("TTYPROG_STRICT", "1");
   test::temp_dir dir;
   constexpr std::size_t words = 16;
   // c000 after the first data word; c001 10 ms after the block is complete.
@@ -81,7 +70,7 @@ TEST(EarlyAnswer, FromAProgrammerStillReceivingTheBlockIsNoSuccess) {
 // times, its refusal 16 ms later (10 bytes on the line, 2 words programmed).
 TEST(EarlyAnswer, FromThePacedSimulatorIsNoSuccess) {
   test::simulator sim({"--pace", "--early-status", "1", "--refuse", "1"});
-  const scoped_setting strict("TTYPROG_STRICT", "1");
+  const test::scoped_env strict("TTYPROG_STRICT", "1");
   const test::run_result got =
       sim.run({"writeprogram", sim.dir().file_with("image.hex", test::hex_text(2, 0x2805))});
   EXPECT_EQ(got.out, test::FAILED);
@@ -94,7 +83,7 @@ TEST(EarlyAnswer, FromThePacedSimulatorIsNoSuccess) {
 // where it would pass for that block's status.
 TEST(Settle, ASurplusStatusBetweenBlocksStopsTheRun) {
   test::simulator sim({"--pace", "--extra-status", "1", "--refuse", "2"});
-  const scoped_setting strict("TTYPROG_STRICT", "1");
+  const test::scoped_env strict("TTYPROG_STRICT", "1");
   const test::run_result got =
       sim.run({"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
   EXPECT_EQ(got.out, test::FAILED);
@@ -106,8 +95,8 @@ TEST(Settle, ASurplusStatusBetweenBlocksStopsTheRun) {
 // A line that never goes quiet: no word of it is an answer, and the run ends within its bound.
 TEST(Chatter, EndsTheRunWithinTheBoundAndExitCodeTwo) {
   test::simulator sim({"--pace", "--chatter"});
-  const scoped_setting strict("TTYPROG_STRICT", "1");
-  const scoped_setting bound("TTYPROG_TIMEOUT", "0.5");
+  const test::scoped_env strict("TTYPROG_STRICT", "1");
+  const test::scoped_env bound("TTYPROG_TIMEOUT", "0.5");
   const test::run_result erase = sim.run({"erase"});
   EXPECT_EQ(erase.out, test::FAILED);
   EXPECT_EQ(erase.err, test::SENDS_UNASKED);
@@ -160,8 +149,8 @@ std::chrono::milliseconds children_cpu_time() {
 // at its bound as for a silent programmer, without spinning.
 TEST(SecondReader, TakesTheAnswersAndTheRunEndsAtItsBoundWithoutSpinning) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can open the exclusive port a second time";
-  const scoped_setting strict("TTYPROG_STRICT", "1");
-  const scoped_setting bound("TTYPROG_TIMEOUT", "1");
+  const test::scoped_env strict("TTYPROG_STRICT", "1");
+  const test::scoped_env bound("TTYPROG_TIMEOUT", "1");
   test::pty_pair pty;
   test::programmer recorder(pty, {});
   const auto cpu_before = children_cpu_time();
