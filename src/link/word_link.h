@@ -6,7 +6,9 @@
 //
 // The contract both back ends keep:
 //   - Exclusive use. A port that another program holds is refused (open_failure::busy), and while
-//     this run holds the port no other program can open it.
+//     this run holds the port other programs are refused when they open it. The reach is the
+//     system's: on Linux the holder scan sees the processes of this run's PID namespace, and a
+//     program running as root can still open a port held in exclusive mode.
 //   - The line setting. 9600 baud, 8 data bits, no parity, 1 stop bit, raw binary, no flow control,
 //     DTR and RTS off. A device that refuses the setting is refused as a whole: the run never talks
 //     through a line whose speed or framing is unknown.
@@ -130,10 +132,12 @@ inline constexpr std::chrono::nanoseconds QUIET_TIME = 20 * BYTE_TIME;
 // covers both, and costs 25 ms once per command.
 inline constexpr std::chrono::nanoseconds SETTLE_TIME = 24 * BYTE_TIME;
 
-// How long the line must stay silent after a block's answer before the next block goes out: a
-// word sent back to back with the answer arrives within 2 byte times. Later ones are caught by the
-// line-time rule on a real port, and by SETTLE_TIME at the end.
-inline constexpr std::chrono::nanoseconds BLOCK_GAP = 3 * BYTE_TIME;
+// How long the line must stay silent after a block's answer before the next block goes out. The
+// first byte of a word sent back to back with the answer is on the line one byte time after the
+// answer's last byte, and one byte in the queue is enough to see it: 2 byte times leave a byte
+// time of margin. Later words are caught by the line-time rule on a real port, and by SETTLE_TIME
+// after the last block (each answer is then one word late, so the last one is left over).
+inline constexpr std::chrono::nanoseconds BLOCK_GAP = 2 * BYTE_TIME;
 
 // Two stop requests this close together are one: a shell or `timeout` delivers one Ctrl-C twice.
 inline constexpr std::chrono::milliseconds STOP_REPEAT{100};
