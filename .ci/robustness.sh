@@ -3,9 +3,11 @@
 #   1. the slow cases (label "slow": the real 10 s bound, the 100 MB HEX file) on build/;
 #      then the campaign over the programmer's answers (label "campaign") for 60 s
 #      (CAMPAIGN_SECONDS overrides the time);
-#   2. the HEX fuzz campaign in its own build, build-fuzz/ ("fuzz" preset): libFuzzer for 60 s
+#   2. the line-fault, signal and live-line cases (label "load") on build/ with both cores kept
+#      busy by stress-ng (.ci/load.sh);
+#   3. the HEX fuzz campaign in its own build, build-fuzz/ ("fuzz" preset): libFuzzer for 60 s
 #      with no finding (FUZZ_SECONDS overrides the time);
-#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/.
+#   4. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,8 @@ ctest --preset slow
 
 echo "== answer campaign, ${CAMPAIGN_SECONDS:-60} s"
 TTYPROG_CAMPAIGN_SECONDS="${CAMPAIGN_SECONDS:-60}" ctest --test-dir build -L campaign -V
+
+bash .ci/load.sh
 
 echo "== HEX fuzzing, ${FUZZ_SECONDS:-60} s"
 cmake --preset fuzz ${FUZZ_SECONDS:+-DTTYPROG_FUZZ_SECONDS="$FUZZ_SECONDS"} >/dev/null

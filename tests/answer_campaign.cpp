@@ -37,6 +37,7 @@
 #include "support/answer_oracle.h"
 #include "support/expected.h"
 #include "support/pty.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/target_session.h"
 #include "support/temp_dir.h"
@@ -46,12 +47,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
-
-void set_environment() {
-  ::setenv("TTYPROG_TIMEOUT", BOUND_TEXT, 1);
-  ::setenv("TTYPROG_STRICT", "1", 1);
-  ::unsetenv("TTYPROG_VERBOSE");
-}
 
 // A programmer that never stops sending: c000 every millisecond, until stopped. It notes the
 // longest pause between two of its writes: a loaded machine can hold it up.
@@ -210,7 +205,9 @@ struct tally {
 // Runs the cases of `seeds` until `seeds` says there are no more, and counts them.
 template <class next_seed>
 tally run_campaign(next_seed seeds, bool tell_all) {
-  set_environment();
+  const scoped_env bound("TTYPROG_TIMEOUT", BOUND_TEXT);
+  const scoped_env strict("TTYPROG_STRICT", "1");
+  const scoped_env quiet("TTYPROG_VERBOSE", "");
   campaign_port port;
   temp_dir dir;
   tally counted;

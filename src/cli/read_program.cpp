@@ -2,6 +2,7 @@
 // line, or as Intel HEX text that writeprogram takes back.
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "cli/blocks.h"
 #include "cli/commands.h"
@@ -66,8 +67,14 @@ outcome run_read_program(serial_port& port, const char* param) {
 }
 
 outcome run_read_hex(serial_port& port, const char* param) {
-  const std::uint32_t count =
-      param == nullptr ? DEFAULT_BACKUP_WORDS : parse_word_count(param, DEFAULT_BACKUP_WORDS);
+  // A backup holds exactly what was asked for: a count that is not plain decimal is refused.
+  const std::optional<std::uint32_t> asked =
+      param == nullptr ? DEFAULT_BACKUP_WORDS : parse_decimal_count(param);
+  if (!asked) {
+    std::fputs("invalid word count!\n", stderr);
+    return outcome::bad_input;
+  }
+  const std::uint32_t count = *asked;
   if (count > MAX_HEX_WORDS) {
     std::fprintf(stderr, "Intel HEX holds at most %u words!\n", MAX_HEX_WORDS);
     return outcome::bad_input;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,16 @@ constexpr std::size_t READ_CHUNK = 256;
 // After a stop request the line counts as quiet after this long without a byte.
 constexpr int QUIET_MS = 50;
 
+// Words as they go on the line, each high byte first.
+std::vector<std::uint8_t> bytes_of(const std::vector<std::uint16_t>& words) {
+  std::vector<std::uint8_t> bytes;
+  for (const std::uint16_t word : words) {
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+  }
+  return bytes;
+}
+
 }  // namespace
 
 responder scripted(std::vector<step> steps) {
@@ -24,7 +36,7 @@ responder scripted(std::vector<step> steps) {
              -> std::optional<reply> {
     if (*next >= steps.size() || request.size() < steps[*next].request_words) return std::nullopt;
     const step& now = steps[(*next)++];
-    return reply{now.answer, now.hang_up};
+    return reply{now.answer, now.hang_up, now.late, now.late_pause};
   };
 }
 
@@ -41,6 +53,11 @@ programmer::programmer(pty_pair& pty, programmer_options options)
   stop_read_ = fds[0];
   stop_write_ = fds[1];
   thread_ = std::thread([this] { run(); });
+  // A programmer is hardware, whose timing the machine's load never delays: where the system
+  // allows it (root), its thread runs with the lowest real-time priority.
+  sched_param priority{};
+  priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+  (void)pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &priority);
 }
 
 programmer::~programmer() {
@@ -87,15 +104,14 @@ void programmer::record(std::uint16_t word) {
   arrived_.notify_all();
 }
 
-// The words of an answer in one write: they reach the tool together. Then each piece in a write
-// of its own, after its pause.
+// The words of an answer in one write: they reach the tool together. Then the late words in one
+// write after their pause, then each piece in a write of its own, after its pause.
 bool programmer::send(const reply& answer) {
-  std::vector<std::uint8_t> bytes;
-  for (const std::uint16_t word : answer.words) {
-    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+  if (!answer.words.empty() && !write_all(bytes_of(answer.words))) return false;
+  if (!answer.late.empty()) {
+    std::this_thread::sleep_for(answer.late_pause);
+    if (!write_all(bytes_of(answer.late))) return false;
   }
-  if (!bytes.empty() && !write_all(bytes)) return false;
   for (const piece& part : answer.pieces) {
     std::this_thread::sleep_for(part.pause);
     if (!write_all(part.bytes)) return false;

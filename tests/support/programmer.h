@@ -26,7 +26,10 @@ struct piece {
 struct reply {
   std::vector<std::uint16_t> words;  // sent back, each high byte first
   bool hang_up = false;              // then close the master (the tool sees the line drop)
-  std::vector<piece> pieces{};       // sent after `words`, each after its pause
+  // Then, `late_pause` after `words` have gone, these: words the tool did not wait for.
+  std::vector<std::uint16_t> late{};
+  std::chrono::milliseconds late_pause{0};
+  std::vector<piece> pieces{};       // sent last, each after its pause
 };
 
 // Called after every received word with the words received since the last reply, i.e. the request
@@ -38,6 +41,8 @@ struct step {
   std::size_t request_words = 1;
   std::vector<std::uint16_t> answer;
   bool hang_up = false;
+  std::vector<std::uint16_t> late{};  // sent `late_pause` after `answer`
+  std::chrono::milliseconds late_pause{0};
 };
 
 // Plays the steps in order, then stays silent (still recording).
