@@ -3,7 +3,7 @@
 #            any path when none of them matches what is typed (a simulator's --link, say);
 #            the options when what is typed starts with "-"
 #   COMMAND  the command names
-#   PARAM    file names after writeprogram and verifyprogram; nothing after the others
+#   PARAM    file names after writeprogram, verifyprogram and program; nothing after the others
 
 _ttyprog_ports() {
   local cur=$1 path
@@ -31,11 +31,11 @@ _ttyprog() {
     2)
       [[ ${COMP_WORDS[1]} == -* ]] && return
       COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram readhex writeid
-                               writeconfig readidandconfig' -- "$cur"))
+                               writeconfig readidandconfig program' -- "$cur"))
       ;;
     3)
       case ${COMP_WORDS[2]} in
-        writeprogram | verifyprogram)
+        writeprogram | verifyprogram | program)
           local IFS=$'\n'
           compopt -o filenames 2>/dev/null
           COMPREPLY=($(compgen -f -- "$cur"))

@@ -13,7 +13,7 @@ struct command {
 };
 
 // Every command, in the order they are matched: exact, case-sensitive names.
-constexpr std::array<command, 9> COMMANDS{{
+constexpr std::array<command, 10> COMMANDS{{
     {"erase", run_erase},
     {"eraseall", run_erase_all},
     {"writeprogram", run_write_program},
@@ -23,6 +23,7 @@ constexpr std::array<command, 9> COMMANDS{{
     {"readprogram", run_read_program},
     {"readidandconfig", run_read_id_config},
     {"readhex", run_read_hex},
+    {"program", run_program},
 }};
 
 }  // namespace

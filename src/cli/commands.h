@@ -22,6 +22,7 @@ outcome run_write_config(serial_port& port, const char* param);
 outcome run_read_program(serial_port& port, const char* param);
 outcome run_read_hex(serial_port& port, const char* param);
 outcome run_read_id_config(serial_port& port, const char* param);
+outcome run_program(serial_port& port, const char* param);
 outcome run_invalid_command(serial_port& port, const char* param);
 
 // The command named `name`; an unknown name gets the command that says so.

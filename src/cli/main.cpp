@@ -23,6 +23,7 @@
 #include "cli/output.h"
 #include "cli/param_parse.h"
 #include "cli/port_error.h"
+#include "cli/settings.h"
 #include "link/word_link.h"
 #include "platform/console.h"
 
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Invalid TTYPROG_VERBOSE %s!\n", setting("TTYPROG_VERBOSE"));
     return EXIT_USAGE;
   }
+  if (!read_settings()) return EXIT_USAGE;
   want_notes(*verbose);
   if (argc > 4) {
     note("%d word(s) after the parameter ignored, from \"%s\" on.", argc - 4, argv[4]);
