@@ -28,4 +28,7 @@ outcome run_invalid_command(serial_port& port, const char* param);
 // The command named `name`; an unknown name gets the command that says so.
 command_fn find_command(std::string_view name);
 
+// After "invalid command": notes the command nearest to `name`, if one is near, and the list.
+void suggest_command(std::string_view name);
+
 }  // namespace ttyprog

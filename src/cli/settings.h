@@ -5,17 +5,19 @@
 //   TTYPROG_VERBOSE=1         the lines that say where a problem is, also off a terminal
 //   TTYPROG_DEVICE_ID=HEX     program refuses a target whose device ID differs
 //
-// Unset or empty is the default.
+// Unset or empty is the default; 0 is off as well.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 
+#include "link/word_link.h"
+
 namespace ttyprog {
 
 struct settings {
-  std::chrono::milliseconds bound{10'000};
+  std::chrono::milliseconds bound = LINK_TIMEOUT;
   bool strict = false;
   bool verbose = false;
   std::optional<std::uint16_t> device_id;
@@ -27,5 +29,9 @@ bool read_settings();
 
 // The settings read (the defaults before read_settings).
 const settings& run_settings();
+
+// An on/off setting: unset (nullptr), empty or "0" is off, "1" is on; any other text is not a
+// valid setting.
+std::optional<bool> parse_switch(const char* text);
 
 }  // namespace ttyprog

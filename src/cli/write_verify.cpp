@@ -12,6 +12,7 @@
 #include "cli/link_failure.h"
 #include "cli/notes.h"
 #include "cli/output.h"
+#include "cli/settings.h"
 #include "cli/steps.h"
 #include "image/hex_image.h"
 #include "link/protocol.h"
@@ -69,9 +70,6 @@ text_chunk read_input(void* context, std::span<char> into) {
   return {text_read::failed, got.count};
 }
 
-// TTYPROG_STRICT=1, which the entry has checked already.
-bool strict_mode() { return parse_switch(std::getenv("TTYPROG_STRICT")).value_or(false); }
-
 // The HEX text comes from the named file, or from standard input when no file is named. The
 // stream is closed when the command is done with it, standard input included. Nothing is opened,
 // and nothing said, when the user asked to stop while a named pipe waited for its writer.
@@ -119,7 +117,7 @@ loaded_input load_input(program_image& image, const char* param, std::chrono::mi
   // A backup cut short (a stopped or failed readhex, a full disk) lacks its end-of-file record:
   // loaded as it is, unless the exit code is to prove the whole text went out.
   if (report.words > 0 && !report.end_record) {
-    if (strict_mode()) {
+    if (run_settings().strict) {
       out_line("invalid hex file!");
       note("%s: no end-of-file record: the text may be cut short; TTYPROG_STRICT=1 refuses it.", source);
       return {};
