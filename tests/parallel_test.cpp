@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/readme.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
 
@@ -17,24 +18,13 @@ namespace {
 constexpr int PORTS = 8;
 const std::string VERIFIED = "Done.\nverify done. found 0 error(s).\nexit status 0\n";
 
-// The first sh block after the README's heading for parallel runs; empty when there is none.
-std::string readme_script() {
-  const std::string readme = test::read_file(TTYPROG_SOURCE_DIR "/README.md");
-  const std::string open = "```sh\n";
-  const std::size_t section = readme.find("\n## Several programmers at once\n");
-  const std::size_t start = section == std::string::npos ? section : readme.find(open, section);
-  const std::size_t end = start == std::string::npos ? start : readme.find("\n```\n", start);
-  if (end == std::string::npos) return {};
-  return readme.substr(start + open.size(), end + 1 - start - open.size());
-}
-
 class ParallelScript : public ::testing::Test {
  protected:
   // Starts PORTS simulators, reached through dir/prog1 ... dir/prog8; the one at `refusing`
   // (0-based, -1 for none) refuses the first block. Then runs the README's script on all of them
   // in `dir`, with the built ttyprog first on PATH.
   test::run_result run(int refusing) {
-    const std::string script = readme_script();
+    const std::string script = test::readme_sh_block_after("## Several programmers at once");
     EXPECT_NE(script.find("TTYPROG_STRICT=1"), std::string::npos) << "README block not found";
     const std::filesystem::path path = dir_.file_with("program-all.sh", script);
     std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
