@@ -1,5 +1,6 @@
 // The man pages keep up with the code: ttyprog(1) names every command and quotes every message the
-// front end can print, and ttyprog-sim(1) describes every option its --help lists.
+// front end can print, and ttyprog-sim(1) describes every option its --help lists; the licence is
+// told the same everywhere.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -141,6 +142,25 @@ TEST(man_page, simulator_page_describes_every_option_of_its_help) {
     EXPECT_NE(page.find((*it)[1].str() + " "), std::string::npos) << "no entry for " << (*it)[1];
   }
   EXPECT_GT(options, 10);
+}
+
+// One licence everywhere: LICENSE, the package's copyright file (the same text, in its format),
+// the README and both man pages.
+TEST(licence, is_mit_wherever_it_is_told) {
+  const std::string license = read_file(SOURCE_DIR / "LICENSE");
+  ASSERT_EQ(license.rfind("MIT License\n", 0), 0u);
+  const std::size_t body = license.find("Permission is hereby granted");
+  ASSERT_NE(body, std::string::npos);
+  // In the copyright file each line is indented by one blank, and an empty line is " .".
+  std::string indented;
+  std::istringstream lines(license.substr(body));
+  for (std::string line; std::getline(lines, line);) indented += line.empty() ? " .\n" : " " + line + "\n";
+  const std::string copyright = read_file(SOURCE_DIR / "cmake/debian/copyright");
+  EXPECT_NE(copyright.find("License: Expat\n" + indented), std::string::npos) << copyright;
+  EXPECT_NE(read_file(SOURCE_DIR / "README.md").find("MIT-licensed"), std::string::npos);
+  for (const char* page : {"man/ttyprog.1", "man/ttyprog-sim.1"}) {
+    EXPECT_NE(page_text(SOURCE_DIR / page).find("free software under the MIT licence"), std::string::npos) << page;
+  }
 }
 
 }  // namespace
