@@ -30,6 +30,7 @@ struct line_timing {
   bool pace = false;
   std::chrono::microseconds word_time{0};    // per word written into the target
   std::chrono::milliseconds split_pause{0};  // between the two bytes of an answer word
+  bool chatter = false;  // REPLY_OK unasked, one word every 2 byte times, all session long
 };
 
 enum class serve_end {
