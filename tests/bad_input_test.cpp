@@ -16,6 +16,7 @@
 #include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/simulator.h"
 
@@ -238,9 +239,8 @@ class BadSetting : public ::testing::TestWithParam<setting_case> {};
 TEST_P(BadSetting, IsRefusedBeforeThePortIsOpenedSayingWhatIsTaken) {
   const setting_case& c = GetParam();
   test::simulator sim({"--refuse", "1"});
-  ::setenv(c.variable, c.value, 1);
+  const test::scoped_env setting(c.variable, c.value);
   const test::run_result got = sim.run({"erase", "x", "y"});
-  ::unsetenv(c.variable);
   EXPECT_EQ(got.err, c.err);
   EXPECT_EQ(got.out, c.err.empty() ? test::FAILED : "");
   EXPECT_EQ(got.exit_code, c.err.empty() ? 0 : 1);

@@ -18,6 +18,7 @@
 #include "cli/port_error.h"
 #include "support/expected.h"
 #include "support/pty.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/temp_dir.h"
 #include "support/terminal_run.h"
@@ -175,9 +176,8 @@ TEST(PortFailure, CauseOnATerminalOrWhenAskedFor) {
     EXPECT_EQ(piped.out, "");
     EXPECT_EQ(piped.err, port_failed(r.port));
     if (!r.own_terminal) {
-      ::setenv("TTYPROG_VERBOSE", "1", 1);
+      const test::scoped_env verbose("TTYPROG_VERBOSE", "1");
       const test::run_result asked = test::run_ttyprog({r.port, "erase"});
-      ::unsetenv("TTYPROG_VERBOSE");
       const std::string cause = asked.err.substr(std::min(asked.err.size(), port_failed(r.port).size()));
       EXPECT_EQ(asked.err.rfind(port_failed(r.port), 0), 0u) << asked.err;
       EXPECT_EQ(cause.rfind(r.cause, 0), 0u) << cause;

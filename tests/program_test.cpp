@@ -4,7 +4,6 @@
 // program is for: a shorter image leaves no old words above it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
@@ -64,23 +64,13 @@ const program_row ROWS[] = {
     {"no_data_sends_nothing", {}, "no data in hex file!\n", "", 6, "", ":00000001FF\n"},
 };
 
-class Program : public ::testing::TestWithParam<program_row> {
- protected:
-  void SetUp() override {
-    ::setenv("TTYPROG_TIMEOUT", "0.3", 1);
-    ::setenv("TTYPROG_STRICT", "1", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("TTYPROG_TIMEOUT");
-    ::unsetenv("TTYPROG_STRICT");
-    ::unsetenv("TTYPROG_DEVICE_ID");
-  }
-};
+class Program : public ::testing::TestWithParam<program_row> {};
 
 TEST_P(Program, PrintsEachStepAndStopsAtTheFirstThatFails) {
   const program_row& row = GetParam();
   const test::temp_dir dir;
-  ::setenv("TTYPROG_DEVICE_ID", row.device_id, 1);
+  const test::scoped_env timeout("TTYPROG_TIMEOUT", "0.3"), strict("TTYPROG_STRICT", "1"),
+      device_id("TTYPROG_DEVICE_ID", row.device_id);
   const test::session_result got = test::run_with_programmer(
       {test::scripted(row.steps)}, {"program", dir.file_with("in.hex", row.hex)});
   EXPECT_EQ(got.run.out, row.out);
