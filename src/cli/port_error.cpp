@@ -8,6 +8,7 @@
 
 #include "cli/output.h"
 #include "platform/console.h"
+#include "platform/texts.h"
 
 namespace ttyprog {
 
@@ -69,8 +70,7 @@ void describe_denied(line_writer& out, const char* port_name, const device_acces
 
 void describe_busy(line_writer& out, const holder_list& holders) {
   if (holders.count == 0) {
-    out.add("Busy: another program holds the device, perhaps a terminal program, another ttyprog"
-            " or ModemManager.");
+    out.add("%s", BUSY_UNNAMED_HOLDER);
     return;
   }
   out.add("Busy: the device is held by ");

@@ -16,6 +16,7 @@
 #include "link/protocol.h"
 #include "platform/console.h"
 #include "platform/input_file.h"
+#include "platform/texts.h"
 
 namespace ttyprog {
 
@@ -76,7 +77,7 @@ bool strict_mode() { return parse_switch(std::getenv("TTYPROG_STRICT")).value_or
 // and nothing said, when the user asked to stop while a named pipe waited for its writer.
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
   if (param == nullptr) {
-    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with Ctrl-D.");
+    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with %s.", END_OF_INPUT_KEYS);
     return input_stream(stdin);
   }
   const hex_file opened = open_hex_file(param, writer_wait, stop_asked);
