@@ -1,4 +1,5 @@
-// ttyprog: drives a device programmer on a serial port, one command per run.
+// ttyprog: drives a device programmer on a serial port, one command per run. The system's entry
+// (platform/entry.h) hands the arguments to program_main.
 //
 //   ttyprog PORT COMMAND [PARAM]
 //
@@ -25,6 +26,7 @@
 #include "cli/port_error.h"
 #include "link/word_link.h"
 #include "platform/console.h"
+#include "platform/entry.h"
 
 namespace {
 
@@ -36,9 +38,9 @@ const char* setting(const char* name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  using namespace ttyprog;
+namespace ttyprog {
 
+int program_main(int argc, char** argv) {
   // Result lines appear as they happen, also when standard output is a pipe; a reader that goes
   // away must not cut a block short on the wire.
   prepare_standard_output();
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
     }
   }
   if (argc < 3) {
-    std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
+    err_format("Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
     return EXIT_USAGE;
   }
   const char* port_name = argv[1];
@@ -67,19 +69,19 @@ int main(int argc, char** argv) {
   if (const char* timeout = setting("TTYPROG_TIMEOUT")) {
     std::optional<std::chrono::milliseconds> chosen = parse_timeout(timeout);
     if (!chosen) {
-      std::fprintf(stderr, "Invalid TTYPROG_TIMEOUT %s!\n", timeout);
+      err_format("Invalid TTYPROG_TIMEOUT %s!\n", timeout);
       return EXIT_USAGE;
     }
     bound = *chosen;
   }
   const std::optional<bool> strict = parse_switch(setting("TTYPROG_STRICT"));
   if (!strict) {
-    std::fprintf(stderr, "Invalid TTYPROG_STRICT %s!\n", setting("TTYPROG_STRICT"));
+    err_format("Invalid TTYPROG_STRICT %s!\n", setting("TTYPROG_STRICT"));
     return EXIT_USAGE;
   }
   const std::optional<bool> verbose = parse_switch(setting("TTYPROG_VERBOSE"));
   if (!verbose) {
-    std::fprintf(stderr, "Invalid TTYPROG_VERBOSE %s!\n", setting("TTYPROG_VERBOSE"));
+    err_format("Invalid TTYPROG_VERBOSE %s!\n", setting("TTYPROG_VERBOSE"));
     return EXIT_USAGE;
   }
   want_notes(*verbose);
@@ -104,3 +106,5 @@ int main(int argc, char** argv) {
   if (const int request = stop_request(); request != 0) end_by_stop_request(request);
   return exit_code(result, *strict);
 }
+
+}  // namespace ttyprog

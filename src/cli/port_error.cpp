@@ -146,10 +146,10 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
 }
 
 void report_port_failure(const char* port_name, const open_result& opened) {
-  std::fprintf(stderr, "Opening port %s failed!\n", port_name);
+  err_format("Opening port %s failed!\n", port_name);
   if (!stderr_is_terminal()) return;
   const cause_line line = describe_port_failure(port_name, gather_port_failure_facts(port_name, opened));
-  std::fprintf(stderr, "%s\n", line.data());
+  err_format("%s\n", line.data());
 }
 
 }  // namespace ttyprog
