@@ -45,16 +45,29 @@ run_tool() {
 # on_console ARGS...: ttyprog.exe ARGS with its standard streams on a terminal 200 columns wide,
 # which Wine turns into a console, as in a console window; what the terminal showed, its cursor
 # and clearing sequences and CRs removed, in console.txt, the exit code in $rc. The run ends on its
-# own, or is ended after $console_seconds (60 by default) with rc 124.
+# own, or is ended once the console shows $console_until when that is set (rc 143).
 on_console() {
-  local command
+  local command pid
   command="stty cols 200 rows 50; exec $(printf '%q ' "${as_plain_user[@]}" wine "$TTYPROG_EXE" "$@")"
   # Nothing is typed, and the input never ends: a FIFO opened for reading and writing.
   [ -p console.in ] || mkfifo console.in
+  : >console.raw
+  timeout -k 2 60 script -qec "$command" /dev/null <>console.in >console.raw &
+  pid=$!
+  if [ -n "${console_until:-}" ]; then
+    for _ in $(seq 300); do
+      console_text | grep -qF -- "$console_until" && break
+      sleep 0.1
+    done
+    kill "$pid"  # timeout hands it on to script, which ends the run
+  fi
   rc=0
-  timeout -k 2 "${console_seconds:-60}" script -qec "$command" /dev/null <>console.in >console.raw ||
-    rc=$?
-  sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' console.raw >console.txt
+  wait "$pid" || rc=$?
+  console_text >console.txt
+}
+
+console_text() {
+  sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' console.raw
 }
 
 shown() {  # shown LINE: the console showed LINE as a whole line
@@ -403,9 +416,9 @@ case "$case_name" in
     shown 'Opening port CON failed!'
     shown 'The system reported: Неверный параметр.'
     # Text typed at the console ends with Ctrl-Z, then Enter (Wine's console does not end it
-    # there, so the run is left waiting and ended).
+    # there, so the run is ended once the hint is shown).
     start_sim
-    console_seconds=8 on_console COM5 writeprogram
+    console_until='Reading the HEX text' on_console COM5 writeprogram
     shown 'Reading the HEX text from the terminal: end it with Ctrl-Z, then Enter.'
     # --help tells how a stopped run ends on Windows, and no man page.
     run_tool --help
@@ -416,18 +429,20 @@ case "$case_name" in
     ;;
 
   buffered_output)
-    # Each line of output is one write, not one a character: 64 for readprogram 512.
+    # Each line of output is one write, not one a character: 64 for readprogram 512. Only the
+    # process's first thread is traced, the one that runs the program (/usr/bin/wine execs the
+    # loader): a Wine service started meanwhile would keep a tracer of every child waiting.
     command -v strace >/dev/null || fail "strace is needed (Debian: strace)"
     start_sim
     rc=0
-    "${as_plain_user[@]}" strace -f -qq -e trace=write -o writes.txt \
+    timeout 60 "${as_plain_user[@]}" strace -qq -e trace=write -o writes.txt \
       wine "$TTYPROG_EXE" COM5 readprogram 512 </dev/null >out.txt 2>err.txt || rc=$?
     [ "$rc" = 0 ] || fail "exit code $rc: $(cat err.txt)"
     [ "$(wc -l <out.txt)" = 64 ] || fail "readprogram 512 printed $(wc -l <out.txt) lines"
-    # The process and descriptor that wrote the dump: the first write that starts with a word.
-    writer="$(grep -m 1 -E '^[0-9]+ +write\([0-9]+, "3' writes.txt | sed -E 's/^([0-9]+) +write\(([0-9]+),.*/\1 write(\2,/')"
-    [ -n "$writer" ] || fail "no write of the dump seen"
-    count="$(grep -cF -- "$writer" writes.txt)"
+    # The descriptor that the dump went to: that of the first write that starts with a word.
+    fd="$(grep -m 1 -E '^write\([0-9]+, "3' writes.txt | sed -E 's/^write\(([0-9]+),.*/\1/')"
+    [ -n "$fd" ] || fail "no write of the dump seen"
+    count="$(grep -c "^write($fd," writes.txt)"
     [ "$count" = 64 ] || fail "readprogram 512 took $count writes, expected 64"
     ;;
 
