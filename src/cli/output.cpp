@@ -44,7 +44,7 @@ void out_format(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
   // Formatted first, to see whether the text ends a line; one too long for that is written as it
-  // is formatted, and it ends its line (the help text, a HEX record).
+  // is formatted, and it ends its line (the help text).
   std::array<char, 256> text{};
   std::va_list again;
   va_copy(again, args);
