@@ -18,8 +18,20 @@
 # the package is the same from one build to the next). The package's dependencies are computed by
 # dpkg-shlibdeps from the installed binaries, so building the .deb needs dpkg-dev and file
 # (.ci/deb.sh installs both when missing, and lintian to check the result).
-# Linux only: a Windows build has neither man pages nor bash completion, nor a .deb.
+#
+# The Windows build makes a ZIP instead (cpack --preset windows, after the windows build):
+# build-windows/ttyprog-<version>-win64.zip, holding the folder ttyprog-<version>-win64 with
+# ttyprog.exe, README.md and the licence when there is one. The simulator is Linux-only.
 if(WIN32)
+  install(TARGETS ttyprog RUNTIME DESTINATION .)
+  file(GLOB ttyprog_licence ${CMAKE_SOURCE_DIR}/LICENSE* ${CMAKE_SOURCE_DIR}/LICENCE* ${CMAKE_SOURCE_DIR}/COPYING*)
+  install(FILES ${CMAKE_SOURCE_DIR}/README.md ${ttyprog_licence} DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME ttyprog)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_FILE_NAME ttyprog-${PROJECT_VERSION}-win64)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
   return()
 endif()
 

@@ -1,11 +1,12 @@
 #include "cli/help.h"
 
 #include "cli/output.h"
+#include "platform/texts.h"
 
 namespace ttyprog {
 
 void print_help() {
-  out_format("%s",
+  out_format("%s%s\n\nMore: %s.\n",
              "Usage: ttyprog PORT COMMAND [PARAM]\n"
              "       ttyprog --help (-h) | --version (-V) | --list\n"
              "\n"
@@ -39,9 +40,8 @@ void print_help() {
              "Exit codes: 1 usage, port or environment value; 8 standard output lost; otherwise 0.\n"
              "With TTYPROG_STRICT=1: 0 done, 2 refused or answered wrongly, 3 not responding or\n"
              "connection lost, 4 verify found differences, 5 input unusable, 6 no data in the HEX text,\n"
-             "7 unknown command; 1 and 8 as above. A run stopped by a signal ends by that signal.\n"
-             "\n"
-             "More: man ttyprog, man ttyprog-sim.\n");
+             "7 unknown command; 1 and 8 as above. ",
+             STOPPED_RUN_EXIT, FURTHER_READING);
 }
 
 void print_version() { out_format("ttyprog %s\n", TTYPROG_VERSION); }

@@ -1,4 +1,5 @@
-// ttyprog: drives a device programmer on a serial port, one command per run.
+// ttyprog: drives a device programmer on a serial port, one command per run. The system's entry
+// (platform/entry.h) hands the arguments to program_main.
 //
 //   ttyprog PORT COMMAND [PARAM]
 //
@@ -24,10 +25,11 @@
 #include "cli/settings.h"
 #include "link/word_link.h"
 #include "platform/console.h"
+#include "platform/entry.h"
 
-int main(int argc, char** argv) {
-  using namespace ttyprog;
+namespace ttyprog {
 
+int program_main(int argc, char** argv) {
   // Result lines appear as they happen, also when standard output is a pipe; a reader that goes
   // away must not cut a block short on the wire.
   prepare_standard_output();
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
     }
   }
   if (argc < 3) {
-    std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
+    err_format("Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
     want_notes(parse_switch(std::getenv("TTYPROG_VERBOSE")).value_or(false));
     note("Try 'ttyprog --help'.");
     return EXIT_USAGE;
@@ -80,3 +82,5 @@ int main(int argc, char** argv) {
   if (const int request = stop_request(); request != 0) end_by_stop_request(request);
   return exit_code(result, run_settings().strict);
 }
+
+}  // namespace ttyprog

@@ -24,7 +24,7 @@ void note(const char* format, ...) {
   std::fflush(stdout);  // the note follows the lines it is about
   std::va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  print_text(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);
 }

@@ -21,6 +21,10 @@ void out_line(const char* text);
 // Writes formatted text.
 TTYPROG_PRINTF_FORMAT(1, 2) void out_format(const char* format, ...);
 
+// Writes formatted text to standard error, so that the names and system texts in it read right
+// on a console too.
+TTYPROG_PRINTF_FORMAT(1, 2) void err_format(const char* format, ...);
+
 // Writes out what is buffered. Returns false when standard output has failed, now or before.
 bool out_flush();
 

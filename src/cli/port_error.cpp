@@ -9,6 +9,7 @@
 #include "cli/notes.h"
 #include "cli/output.h"
 #include "platform/console.h"
+#include "platform/texts.h"
 
 namespace ttyprog {
 
@@ -70,8 +71,7 @@ void describe_denied(line_writer& out, const char* port_name, const device_acces
 
 void describe_busy(line_writer& out, const holder_list& holders) {
   if (holders.count == 0) {
-    out.add("Busy: another program holds the device, perhaps a terminal program, another ttyprog"
-            " or ModemManager.");
+    out.add("%s", BUSY_UNNAMED_HOLDER);
     return;
   }
   out.add("Busy: the device is held by ");
@@ -147,7 +147,7 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
 }
 
 void report_port_failure(const char* port_name, const open_result& opened) {
-  std::fprintf(stderr, "Opening port %s failed!\n", port_name);
+  err_format("Opening port %s failed!\n", port_name);
   if (!notes_wanted()) return;
   const cause_line line = describe_port_failure(port_name, gather_port_failure_facts(port_name, opened));
   note("%s", line.data());

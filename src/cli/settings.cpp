@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/output.h"
 #include "cli/param_parse.h"
 
 namespace ttyprog {
@@ -20,8 +21,8 @@ const char* setting(const char* name) {
 
 // `taken` is the line that says which values the setting takes.
 bool refuse(const char* name, const char* value, const char* taken) {
-  std::fprintf(stderr, "Invalid %s %s!\n", name, value);
-  std::fprintf(stderr, "%s\n", taken);
+  err_format("Invalid %s %s!\n", name, value);
+  err_format("%s\n", taken);
   return false;
 }
 

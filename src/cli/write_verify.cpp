@@ -18,6 +18,7 @@
 #include "link/protocol.h"
 #include "platform/console.h"
 #include "platform/input_file.h"
+#include "platform/texts.h"
 
 namespace ttyprog {
 
@@ -75,7 +76,7 @@ text_chunk read_input(void* context, std::span<char> into) {
 // and nothing said, when the user asked to stop while a named pipe waited for its writer.
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
   if (param == nullptr) {
-    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with Ctrl-D.");
+    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with %s.", END_OF_INPUT_KEYS);
     return input_stream(stdin);
   }
   const hex_file opened = open_hex_file(param, writer_wait, stop_asked);

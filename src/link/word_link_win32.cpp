@@ -9,6 +9,7 @@
 
 #include "link/comm_setting_win32.h"
 #include "link/deadline.h"
+#include "platform/utf16_win32.h"
 
 #include <algorithm>
 #include <array>
@@ -45,16 +46,39 @@ open_failure failure_of(DWORD error) {
     case ERROR_BAD_PATHNAME:
     case ERROR_BAD_NETPATH:
     case ERROR_DEV_NOT_EXIST:
+    case ERROR_FILENAME_EXCED_RANGE:
       return open_failure::no_such_device;
-    // A communications device is opened exclusively; one held by another program refuses the
-    // next open with "access denied", so that code says "busy" here.
+    // A communications device is opened exclusively: the serial driver refuses the next open of a
+    // port that another program holds with "access denied", and other drivers (virtual and USB
+    // ports) with a sharing or lock violation or "busy". All of them say "busy" here.
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
     case ERROR_BUSY:
       return open_failure::busy;
     default:
       return open_failure::other;
   }
+}
+
+// A bare COM name (COM1, com12) opens only up to COM9 as it is: from COM10 on the system takes
+// the plain name for a file. The device form \\.\COMn works for every number, so a bare COM name
+// is opened in that form; every other name (a device form already, a name from the DOS device
+// table such as NUL) is opened as it is given.
+bool is_bare_com_name(const char* name) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return false;
+  const char* digits = name + 3;
+  if (*digits == '\0') return false;
+  for (; *digits != '\0'; ++digits) {
+    if (*digits < '0' || *digits > '9') return false;
+  }
+  return true;
+}
+
+bool is_folder(const wide_path& name) {
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // GetCommState fails in these ways on a device that has no serial functions at all (NUL, a
@@ -164,18 +188,25 @@ void serial_port::close() noexcept {
 }
 
 open_result open_port(const char* name, std::chrono::milliseconds bound) {
+  // The name in any script, by its wide form.
+  static wide_path device;  // 64 KiB: kept off the stack
+  if (!to_wide_path(is_bare_com_name(name) ? "\\\\.\\" : "", name, device)) {
+    return failed(open_failure::no_such_device, ERROR_FILENAME_EXCED_RANGE);
+  }
   // Read and write, shared with nobody, only a device that exists, plain blocking I/O.
-  HANDLE handle = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+  HANDLE handle = ::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
+    // A folder refuses to be opened as a file with "access denied" too: that is no port.
+    if (error == ERROR_ACCESS_DENIED && is_folder(device)) return failed(open_failure::not_a_terminal, 0);
     return failed(failure_of(error), error);
   }
   serial_port port = port_backend::adopt(handle, bound);  // from here the port closes itself on every path
 
   // A file, pipe, console or NUL opens just as well, but only a communications device has a line
-  // state to read: anything else is refused before a word could go astray into it.
-  if (::GetFileType(handle) != FILE_TYPE_CHAR) return failed(open_failure::not_a_terminal, 0);
+  // state to read: anything else is refused before a word could go astray into it. The handle's
+  // file type does not tell: USB and virtual serial drivers report a disk or an unknown type.
   DCB current{};
   current.DCBlength = sizeof(DCB);
   if (!::GetCommState(handle, &current)) {

@@ -14,6 +14,10 @@ void prepare_standard_output() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+void print_text(std::FILE* stream, const char* format, std::va_list args) {
+  std::vfprintf(stream, format, args);
+}
+
 bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -8,7 +8,10 @@
 #endif
 #include <windows.h>
 
-#include <cstring>
+#include <array>
+#include <cwchar>
+
+#include "platform/utf16_win32.h"
 
 namespace ttyprog {
 
@@ -21,14 +24,16 @@ holder_list find_device_holders(const char*) { return {}; }
 device_access examine_device_access(const char*) { return {}; }
 
 fixed_text<160> system_error_text(int code) {
-  fixed_text<160> text;
-  const DWORD length = ::FormatMessageA(
+  // In the user's language and any script: the wide text, passed on in UTF-8 like every name.
+  std::array<wchar_t, 512> wide{};
+  const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
-      0, text.chars.data(), static_cast<DWORD>(text.chars.size()), nullptr);
+      0, wide.data(), static_cast<DWORD>(wide.size()), nullptr);
   // The system's text ends in a period and a line end; the caller adds its own.
-  std::size_t end = length < text.chars.size() ? length : 0;
-  while (end > 0 && std::strchr(" .\r\n", text.chars[end - 1]) != nullptr) --end;
-  text.chars[end] = '\0';
+  std::size_t end = length < wide.size() ? length : 0;
+  while (end > 0 && std::wcschr(L" .\r\n", wide[end - 1]) != nullptr) --end;
+  fixed_text<160> text;
+  to_utf8(wide.data(), end, text.chars);
   return text;
 }
 

@@ -42,6 +42,51 @@ run_tool() {
   wine_run "$TTYPROG_EXE" "$@" </dev/null >out.txt 2>err.txt || rc=$?
 }
 
+# on_console ARGS...: ttyprog.exe ARGS with its standard streams on a terminal 200 columns wide,
+# which Wine turns into a console, as in a console window; what the terminal showed, its cursor
+# and clearing sequences and CRs removed, in console.txt, the exit code in $rc. The run ends on its
+# own, or is ended once the console shows $console_until when that is set (rc 143).
+on_console() {
+  local command pid
+  command="stty cols 200 rows 50; exec $(printf '%q ' "${as_plain_user[@]}" wine "$TTYPROG_EXE" "$@")"
+  # Nothing is typed, and the input never ends: a FIFO opened for reading and writing.
+  [ -p console.in ] || mkfifo console.in
+  : >console.raw
+  timeout -k 2 60 script -qec "$command" /dev/null <>console.in >console.raw &
+  pid=$!
+  if [ -n "${console_until:-}" ]; then
+    for _ in $(seq 300); do
+      console_text | grep -qF -- "$console_until" && break
+      sleep 0.1
+    done
+    kill "$pid"  # timeout hands it on to script, which ends the run
+  fi
+  rc=0
+  wait "$pid" || rc=$?
+  console_text >console.txt
+}
+
+console_text() {
+  sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' console.raw
+}
+
+shown() {  # shown LINE: the console showed LINE as a whole line
+  grep -qxF -- "$1" console.txt || fail "$case_name: the console did not show \"$1\":
+$(cat console.txt)"
+}
+
+# A ru_RU.UTF-8 locale of the cases' own (glibc's locale sources, Debian package "locales"):
+# under it Wine gives the system's texts in Russian and its console shows UTF-8.
+russian_locale() {
+  local dir="$WINE_WORK/locale"
+  mkdir -p "$dir"
+  # localedef warns (and exits with 1) about characters the locale's charmap lacks.
+  [ -f "$dir/ru_RU.UTF-8/LC_CTYPE" ] || localedef -i ru_RU -f UTF-8 "$dir/ru_RU.UTF-8" >localedef.log 2>&1 || true
+  [ -f "$dir/ru_RU.UTF-8/LC_CTYPE" ] ||
+    fail "localedef could not make ru_RU.UTF-8 (Debian: the locales package): $(cat localedef.log)"
+  export LOCPATH="$dir" LC_ALL=ru_RU.UTF-8
+}
+
 # crlf TEXT: TEXT (printf escapes allowed) with each newline written as CR LF.
 crlf() { printf "$1" | sed 's/$/\r/'; }
 
@@ -186,6 +231,10 @@ case "$case_name" in
     done
     grep -q '^< 8000$' sim.trace || fail "the holding run did not start"
     run_tool COM5 erase
+    # In a console window the cause follows, in Windows terms.
+    on_console COM5 erase
+    shown 'Opening port COM5 failed!'
+    shown "Busy: another program holds the device, perhaps a terminal program, an IDE's serial monitor or another ttyprog."
     # The holder notes a first stop signal and would wait out its bound: end it outright.
     kill -KILL "$holder_pid"
     wait "$holder_pid" || true
@@ -201,16 +250,27 @@ case "$case_name" in
     run_tool plain.txt erase
     expect 1 '' 'Opening port plain.txt failed!\n'
     [ "$(cat plain.txt)" = keep ] || fail "plain.txt was changed"
+    # A folder refuses to open as a file with "access denied", as a held port does: still no port.
+    mkdir folder
+    on_console folder erase
+    [ "$rc" = 1 ] || fail "exit code $rc for a folder"
+    shown 'Opening port folder failed!'
+    shown 'Not a terminal device: folder cannot be a serial port.'
     ;;
 
   extended_port_name)
-    # COM10 and above are reachable only as \\.\COMn; the form works for every number.
+    # COM10 and above are reachable only as \\.\COMn, which works for every number; a bare
+    # COMn, as --list prints it, is opened in that form, whatever its case.
     start_sim
     ln -sfn "$sim_tty" "$WINEPREFIX/dosdevices/com12"
-    run_tool '\\.\COM12' erase
+    for name in '\\.\COM12' COM12 com12; do
+      run_tool "$name" erase
+      expect 0 'Done!\n' ''
+      expect_trace '< 8000' '> c000'
+    done
+    run_tool 'COM12:' erase
     rm -f "$WINEPREFIX/dosdevices/com12"
-    expect 0 'Done!\n' ''
-    expect_trace '< 8000' '> c000'
+    expect 1 '' 'Opening port COM12: failed!\n'
     ;;
 
   stale_input)
@@ -302,6 +362,108 @@ case "$case_name" in
     start_sim --silent-after 1
     TTYPROG_TIMEOUT=1 run_tool COM5 erase
     expect 3 'Failed...\n' 'Programmer not responding!\n'
+    ;;
+
+  ctrl_z_byte)
+    # A Ctrl-Z byte (0x1a) is no end of the text: the C runtime's text mode would end it there,
+    # and the first record alone would be written ("Done."). Here the bad record after it must be
+    # seen, from a file and from standard input, and nothing may reach the programmer.
+    printf ':0400000001020304F2\r\n\x1a\r\n:0400100005060708CE\r\n:00000001FF\r\n' >bad_after.hex
+    start_sim
+    run_tool COM5 writeprogram bad_after.hex
+    expect 0 'invalid hex file!\n' ''
+    rc=0
+    wine_run "$TTYPROG_EXE" COM5 writeprogram <bad_after.hex >out.txt 2>err.txt || rc=$?
+    expect 0 'invalid hex file!\n' ''
+    expect_trace
+    # Good records after it are written, as on Linux (the line without a record is passed over).
+    printf ':0400000001020304F2\r\n\x1a\r\n:0400100005060708D2\r\n:00000001FF\r\n' >good_after.hex
+    TTYPROG_STRICT=1 run_tool COM5 writeprogram good_after.hex
+    expect 0 'Done.\n' ''
+    expect_trace '< 8010' '< 000a' '< 0201' '< 0403' '< 3fff' '< 3fff' '< 3fff' '< 3fff' '< 3fff' \
+      '< 3fff' '< 0605' '< 0807' '< ffff' '> c000'
+    ;;
+
+  wide_names)
+    # HEX file names in scripts the ANSI code page lacks: the narrow command line would turn
+    # them into '?'s. Notes name them in UTF-8 in a file or pipe.
+    printf ':0400000001020304F2\r\n:00000001FF\r\n' >two_words.hex
+    start_sim
+    for name in прошивка.hex 固件.hex; do
+      cp two_words.hex "$name"
+      run_tool COM5 writeprogram "$name"
+      expect 0 'Done.\n' ''
+      expect_trace '< 8010' '< 0002' '< 0201' '< 0403' '< ffff' '> c000'
+    done
+    # A wildcard is expanded on the wide command line too.
+    run_tool COM5 writeprogram 'прош*.hex'
+    expect 0 'Done.\n' ''
+    expect_trace '< 8010' '< 0002' '< 0201' '< 0403' '< ffff' '> c000'
+    TTYPROG_VERBOSE=1 run_tool COM5 writeprogram нет.hex
+    expect 0 'input file open failed!\n' 'нет.hex: No such file or directory.\n'
+    ;;
+
+  console_texts)
+    # In a console window, under a Russian locale: a Cyrillic name and the system's Russian
+    # reason read right (the console's code page is neither UTF-8 nor the ANSI one).
+    russian_locale
+    mkdir папка
+    on_console папка erase
+    [ "$rc" = 1 ] || fail "exit code $rc for a folder"
+    shown 'Opening port папка failed!'
+    shown 'Not a terminal device: папка cannot be a serial port.'
+    on_console CON erase
+    shown 'Opening port CON failed!'
+    shown 'The system reported: Неверный параметр.'
+    # Text typed at the console ends with Ctrl-Z, then Enter (Wine's console does not end it
+    # there, so the run is ended once the hint is shown).
+    start_sim
+    console_until='Reading the HEX text' on_console COM5 writeprogram
+    shown 'Reading the HEX text from the terminal: end it with Ctrl-Z, then Enter.'
+    # --help tells how a stopped run ends on Windows, and no man page.
+    run_tool --help
+    [ "$rc" = 0 ] || fail "--help exit code $rc"
+    grep -qF 'A run stopped by Ctrl-C exits with 0xC000013A.' out.txt || fail "--help: $(cat out.txt)"
+    grep -qF 'More: README.md beside ttyprog.exe.' out.txt || fail "--help: $(cat out.txt)"
+    ! grep -q 'man ttyprog' out.txt || fail "--help names a man page"
+    ;;
+
+  buffered_output)
+    # Each line of output is one write, not one a character: 64 for readprogram 512. Only the
+    # process's first thread is traced, the one that runs the program (/usr/bin/wine execs the
+    # loader): a Wine service started meanwhile would keep a tracer of every child waiting.
+    command -v strace >/dev/null || fail "strace is needed (Debian: strace)"
+    start_sim
+    rc=0
+    timeout 60 "${as_plain_user[@]}" strace -qq -e trace=write -o writes.txt \
+      wine "$TTYPROG_EXE" COM5 readprogram 512 </dev/null >out.txt 2>err.txt || rc=$?
+    [ "$rc" = 0 ] || fail "exit code $rc: $(cat err.txt)"
+    [ "$(wc -l <out.txt)" = 64 ] || fail "readprogram 512 printed $(wc -l <out.txt) lines"
+    # The descriptor that the dump went to: that of the first write that starts with a word.
+    fd="$(grep -m 1 -E '^write\([0-9]+, "3' writes.txt | sed -E 's/^write\(([0-9]+),.*/\1/')"
+    [ -n "$fd" ] || fail "no write of the dump seen"
+    count="$(grep -c "^write($fd," writes.txt)"
+    [ "$count" = 64 ] || fail "readprogram 512 took $count writes, expected 64"
+    ;;
+
+  package)
+    # The Windows package, unpacked as a user would, runs.
+    [ -f "$TTYPROG_ZIP" ] || fail "no $TTYPROG_ZIP: cpack --preset windows makes it"
+    cmake -E tar xf "$TTYPROG_ZIP"
+    folder="$(basename "$TTYPROG_ZIP" .zip)"
+    listed="$(cd "$folder" && ls | tr '\n' ' ')"
+    case "$listed" in
+      "README.md ttyprog.exe " | "LICENSE README.md ttyprog.exe " | "LICENSE.md README.md ttyprog.exe " | \
+        "LICENSE.txt README.md ttyprog.exe " | "COPYING README.md ttyprog.exe ") ;;
+      *) fail "the package holds: $listed" ;;
+    esac
+    version="$(basename "$TTYPROG_ZIP" | sed -E 's/^ttyprog-(.*)-win64\.zip$/\1/')"
+    TTYPROG_EXE="$PWD/$folder/ttyprog.exe"
+    run_tool --version
+    expect 0 "ttyprog $version\n" ''
+    start_sim
+    run_tool COM5 readidandconfig
+    expect 0 'reading id informations...\nUser ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n' ''
     ;;
 
   line_setting)
