@@ -25,9 +25,10 @@ class line_clock {
  public:
   using clock = std::chrono::steady_clock;
 
-  // `bytes` were handed to the system just now.
-  void wrote(std::size_t bytes) {
-    const auto now = clock::now();
+  // `bytes` were handed to the system by a write that started at `now`. The moment is taken before
+  // the write: a run held up between the write and a later look at the clock would otherwise put
+  // the earliest answer too late and take a right answer for an early one.
+  void wrote(std::size_t bytes, clock::time_point now) {
     if (!request_open_) {
       request_open_ = true;
       request_from_ = now;

@@ -380,10 +380,11 @@ link_status send_words(serial_port& port, std::span<const std::uint16_t> words) 
     words = words.subspan(count);
     std::size_t sent = 0;
     while (sent < 2 * count) {
+      const auto before = clock::now();
       const ssize_t written = ::write(fd, bytes.data() + sent, 2 * count - sent);
       if (written > 0) {
         sent += static_cast<std::size_t>(written);
-        port_backend::line(port).wrote(static_cast<std::size_t>(written));
+        port_backend::line(port).wrote(static_cast<std::size_t>(written), before);
         deadline.progressed();
         continue;
       }
@@ -410,11 +411,13 @@ link_status await_earliest_answer(serial_port& port) {
   const int fd = fd_of(port);
   const auto earliest = line.earliest_answer();
   for (;;) {
+    // The queue first, then the clock: bytes count as early only when they were there before the
+    // earliest moment, not when this run got the processor back after a right answer came.
     const int queued = queued_bytes(fd);
     if (queued < 0) return link_status::lost;
-    if (queued > 0) return link_status::unexpected;
     const auto now = clock::now();
     if (now >= earliest) return link_status::ok;
+    if (queued > 0) return link_status::unexpected;
     // Wakes for a whole word (the line's VMIN) or a dropped line; a lone byte is seen at the end.
     if (wait_for(fd, POLLIN, remaining_ms(earliest)) & LINE_DOWN) return link_status::lost;
   }

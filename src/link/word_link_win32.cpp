@@ -246,10 +246,11 @@ link_status send_words(serial_port& port, std::span<const std::uint16_t> words) 
     DWORD sent = 0;
     while (sent < size) {
       DWORD written = 0;
+      const auto before = clock::now();
       const BOOL done = ::WriteFile(handle, bytes.data() + sent, size - sent, &written, nullptr);
       if (done && written > 0) {
         sent += written;
-        port_backend::line(port).wrote(written);
+        port_backend::line(port).wrote(written, before);
         deadline.progressed();
         continue;
       }
