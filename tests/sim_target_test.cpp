@@ -271,7 +271,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   options_result r = parse({"--device-id", "0F42", "--user-id=0x00123456", "--config", "3f72",
                             "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
                             "--split-pause", "30", "--link", "/tmp/x", "--pace",
-                            "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b"});
+                            "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b",
+                            "--device", "/dev/ttyGS0", "--session-gap=40"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
   EXPECT_EQ(r.options.target.device_id, DEVICE_ID);
   EXPECT_EQ(r.options.target.user_id, 0x00123456u);
@@ -286,6 +287,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   EXPECT_EQ(std::vector<std::uint8_t>(r.options.stale.view().begin(), r.options.stale.view().end()),
             (std::vector<std::uint8_t>{0xC0, 0x00, 0xC0}));
   EXPECT_EQ(r.options.late_stale.size, 2u);
+  EXPECT_EQ(r.options.device_path, "/dev/ttyGS0");
+  EXPECT_EQ(r.options.session_gap_ms, 40u);
 
   EXPECT_EQ(parse({"--pace", "--word-time", "0"}).options.word_time_us, 0u);
   EXPECT_EQ(parse({}).options.word_time_us, 0u);
@@ -299,6 +302,8 @@ TEST(SimOptions, BadCommandLinesAreRejected) {
                                                                 {"--refuse", "-1"},
                                                                 {"--refuse"},
                                                                 {"--trace="},
+                                                                {"--device="},
+                                                                {"--session-gap", "0.5"},
                                                                 {"--pace=1"},
                                                                 {"extra"}}) {
     EXPECT_FALSE(parse(args).error.empty()) << args.front();
