@@ -66,10 +66,16 @@ words_of() {
 # Whether the first sessions of a trace's words (GOT) are those of the reference's (REFERENCE);
 # if not, says in which run of the list they part, and how.
 same_runs() {  # REFERENCE GOT
-  head -n "$(wc -l < "$1")" "$2" | cmp -s "$1" - && return 0
-  line=$(head -n "$(wc -l < "$1")" "$2" | cmp "$1" - 2>&1 | sed -n 's/.* line \([0-9]*\).*/\1/p')
-  run=$(($(head -n "${line:-1}" "$1" | grep -c -- '^--$') + 1))
-  echo "first difference in run $run ($(echo $LIST_STEPS | cut -d' ' -f$run)), word line ${line:-?}:"
-  echo "  expected: $(sed -n "${line:-1}p" "$1"), got: $(head -n "$(wc -l < "$1")" "$2" | sed -n "${line:-1}p")"
+  line=$(awk 'NR == FNR { ref[++n] = $0; next }
+              { g++; if ($0 != ref[g] || g == n) { print $0 == ref[g] ? 0 : g; done = 1; exit } }
+              END { if (!done) print g + 1 }' "$1" "$2")
+  [ "$line" -eq 0 ] && return 0
+  run=$(($(head -n "$line" "$1" | grep -c -- '^--$') + 1))
+  step=$(echo $LIST_STEPS | cut -d' ' -f$run)
+  if [ "$(wc -l < "$2")" -lt "$line" ]; then
+    echo "the trace ends in run $run ($step), before word $line"
+  else
+    echo "the runs part in run $run ($step), word $line: $(sed -n "${line}p" "$1") expected, $(sed -n "${line}p" "$2") came"
+  fi
   return 1
 }
