@@ -32,6 +32,7 @@ struct hex_case {
   const char* name;
   std::string (*make)(const test::temp_dir& dir);  // returns the HEX path
   std::string out;                                 // for writeprogram
+  bool strict = false;  // refused only with TTYPROG_STRICT=1 (exit 5); otherwise exit 0
 };
 
 void PrintTo(const hex_case& c, std::ostream* out) { *out << c.name; }
@@ -81,12 +82,30 @@ const hex_case HEX_CASES[] = {
                             ":0400100001020304E2\n" + test::hex_record(0x0011, {0x01, 0x02}));
      },
      INVALID_HEX},
+    // A backup cut short has no end-of-file record: loaded by default, refused in strict mode.
+    {"no_end_of_file_record_strict",
+     [](const test::temp_dir& dir) {
+       std::string text = test::hex_text(test::program_of(600));
+       return dir.file_with("cut.hex", text.substr(0, text.size() - test::HEX_END.size()));
+     },
+     INVALID_HEX, true},
+    {"end_of_file_record_with_bad_checksum_strict",
+     [](const test::temp_dir& dir) {
+       return dir.file_with("bad_end.hex", ":0400100001020304E2\n:00000001FE\n");
+     },
+     INVALID_HEX, true},
 };
 
 class BadHexInput : public ::testing::TestWithParam<hex_case> {
  protected:
-  void SetUp() override { ::setenv("TTYPROG_TIMEOUT", "0.3", 1); }
-  void TearDown() override { ::unsetenv("TTYPROG_TIMEOUT"); }
+  void SetUp() override {
+    ::setenv("TTYPROG_TIMEOUT", "0.3", 1);
+    if (GetParam().strict) ::setenv("TTYPROG_STRICT", "1", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TTYPROG_TIMEOUT");
+    ::unsetenv("TTYPROG_STRICT");
+  }
 };
 
 TEST_P(BadHexInput, IsRefusedWithItsMessageAndNothingSent) {
@@ -98,7 +117,7 @@ TEST_P(BadHexInput, IsRefusedWithItsMessageAndNothingSent) {
     const test::run_result got = sim.run({command, path});
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.err, "");
-    EXPECT_EQ(got.exit_code, 0);
+    EXPECT_EQ(got.exit_code, c.strict ? 5 : 0);
     EXPECT_LT(got.elapsed, PROMPTLY);
   }
   EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
@@ -151,6 +170,40 @@ TEST(LostStandardOutput, StopsTheReadAtTheNextBlock) {
   EXPECT_EQ(got.exit_code, 8);
   EXPECT_EQ(test::hex_words(sim.received()), "8020 0200");
 }
+
+// readhex takes its word count as plain decimal only: a backup must hold what was asked for.
+// Anything else is refused on standard error (standard output holds only HEX text) before a word
+// is sent.
+struct count_case {
+  const char* name;
+  const char* param;
+};
+
+void PrintTo(const count_case& c, std::ostream* out) { *out << c.name; }
+
+const count_case COUNT_CASES[] = {
+    {"hexadecimal", "0x10"}, {"trailing_letter", "5x"},    {"negative", "-1"},
+    {"above_32_bits", "4294967296"}, {"leading_blank", " 7"}, {"plus_sign", "+7"},
+    {"empty", ""},
+};
+
+class BadWordCount : public ::testing::TestWithParam<count_case> {};
+
+TEST_P(BadWordCount, ReadhexRefusesItAndSendsNothing) {
+  test::simulator sim;
+  for (const char* strict : {"", "1"}) {
+    SCOPED_TRACE(strict);
+    ::setenv("TTYPROG_STRICT", strict, 1);
+    const test::run_result got = sim.run({"readhex", GetParam().param});
+    ::unsetenv("TTYPROG_STRICT");
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "invalid word count!\n");
+    EXPECT_EQ(got.exit_code, *strict != '\0' ? 5 : 0);
+  }
+  EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
+}
+
+INSTANTIATE_TEST_SUITE_P(Readhex, BadWordCount, ::testing::ValuesIn(COUNT_CASES), test::case_name{});
 
 struct port_case {
   const char* name;

@@ -23,7 +23,9 @@ struct exit_row {
 
 void PrintTo(const exit_row& row, std::ostream* os) { *os << row.name; }
 
-const std::string BLANK_FILE = ":02000000FF3FC0\n";  // word 0 = 3fff, as a fresh simulator holds
+// Word 0 = 3fff, as a fresh simulator holds. Texts with data end in their end-of-file record: in
+// strict mode a text without one is refused (bad_input_test.cpp).
+const std::string BLANK_FILE = ":02000000FF3FC0\n:00000001FF\n";
 
 const std::vector<exit_row> ROWS = {
     {"erase_done", {}, {"erase"}, "", 0},
@@ -34,10 +36,10 @@ const std::vector<exit_row> ROWS = {
     {"verify_size_error", {"--short-read", "1"}, {"verifyprogram", "FILE"}, BLANK_FILE, 2},
     {"not_responding", {"--silent-after", "1"}, {"erase"}, "", 3},
     {"connection_lost", {"--hang-up-after", "1"}, {"readidandconfig"}, "", 3},
-    {"differences", {}, {"verifyprogram", "FILE"}, ":020000003412B8\n", 4},
+    {"differences", {}, {"verifyprogram", "FILE"}, ":020000003412B8\n:00000001FF\n", 4},
     {"missing_file", {}, {"writeprogram", "/nonexistent/x.hex"}, "", 5},
     {"invalid_hex", {}, {"writeprogram", "FILE"}, ":020000003412B9\n", 5},
-    {"terminator_word", {}, {"writeprogram", "FILE"}, ":02000000FFFF00\n", 5},
+    {"terminator_word", {}, {"writeprogram", "FILE"}, ":02000000FFFF00\n:00000001FF\n", 5},
     {"missing_id", {}, {"writeid"}, "", 5},
     {"invalid_config", {}, {"writeconfig", "zz"}, "", 5},
     {"no_data_write", {}, {"writeprogram", "FILE"}, ":00000001FF\n", 6},

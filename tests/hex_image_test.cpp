@@ -148,15 +148,44 @@ struct pieces_case {
   std::vector<std::string> pieces;
 };
 
-std::vector<std::string> read_pieces(std::string input) {
-  const file_ptr stream = memory_stream(input);
+std::vector<std::string> pieces_of(text_line_reader& reader) {
   std::vector<std::string> pieces;
   std::array<char, HEX_LINE_MAX> buffer{};
-  text_line_reader reader(stream.get());
   while (const std::size_t n = reader.read(buffer)) {
     pieces.emplace_back(buffer.data(), n);
     EXPECT_EQ(buffer[n], '\0');
   }
+  return pieces;
+}
+
+std::vector<std::string> read_pieces(std::string input) {
+  const file_ptr stream = memory_stream(input);
+  text_line_reader reader(stream.get());
+  return pieces_of(reader);
+}
+
+// A source that hands out one character a read, as a pipe written byte by byte does; `stop_at`
+// reads in, it says the user asked to stop.
+struct trickle {
+  std::string text;
+  std::size_t next = 0;
+  std::size_t stop_at = std::string::npos;
+
+  static text_chunk read(void* context, std::span<char> into) {
+    auto* self = static_cast<trickle*>(context);
+    if (self->next == self->stop_at) return {text_read::stopped, 0};
+    if (self->next == self->text.size()) return {text_read::end, 0};
+    into[0] = self->text[self->next++];
+    return {text_read::more, 1};
+  }
+  text_source source() { return {read, this}; }
+};
+
+std::vector<std::string> trickled_pieces(std::string input) {
+  trickle source{std::move(input)};
+  text_line_reader reader(source.source());
+  std::vector<std::string> pieces = pieces_of(reader);
+  EXPECT_EQ(reader.status(), text_read::end);
   return pieces;
 }
 
@@ -190,6 +219,9 @@ TEST(ReadTextLine, LineEndsAndPieceBoundaries) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(read_pieces(c.input), c.pieces);
+    // The same pieces when the text comes one character at a time: a mark or a CR LF split
+    // between reads is still whole.
+    EXPECT_EQ(trickled_pieces(c.input), c.pieces);
   }
 }
 
@@ -351,6 +383,60 @@ TEST(LoadHexImageReport, FirstFaultAndSkippedRecords) {
     EXPECT_EQ(got.skipped_records, c.report.skipped_records);
     EXPECT_EQ(got.first_skipped_address, c.report.first_skipped_address);
   }
+}
+
+TEST(LoadHexImageReport, SaysWhetherAWellFormedEndOfFileRecordCame) {
+  const std::pair<std::string, bool> cases[] = {
+      {RECORD + "\n:00000001FF\n", true},
+      {RECORD + "\r\n:00000001ff\r\n", true},
+      {":00000001FF\n" + RECORD + "\n", true},  // data after it is still loaded
+      {RECORD + "\n", false},
+      {"", false},
+      {RECORD + "\n:00000001FE\n", false},  // bad checksum
+      {RECORD + "\n:00000001\n", false},    // cut short
+      {RECORD + "\n; :00000001FF\n", false},
+  };
+  for (const auto& [text, end_record] : cases) {
+    SCOPED_TRACE(text);
+    std::string copy = text;
+    const file_ptr stream = memory_stream(copy);
+    program_image image{};
+    EXPECT_EQ(load_hex_image_report(image, stream.get()).end_record, end_record);
+  }
+}
+
+// The stop predicate of the load, asked before each read of the source.
+int reads_before_stop = 0;
+bool stop_after_reads() { return reads_before_stop-- <= 0; }
+
+TEST(LoadHexImageReport, AStopEndsTheLoadOfATextThatNeverEnds) {
+  // A source that hands out 16 KiB of zero bytes a read, for ever (/dev/zero).
+  const text_source zeros{[](void*, std::span<char> into) {
+                            std::fill(into.begin(), into.end(), '\0');
+                            return text_chunk{text_read::more, into.size()};
+                          },
+                          nullptr};
+  reads_before_stop = 5;
+  program_image image{};
+  const hex_load_report report = load_hex_image_report(image, zeros, stop_after_reads);
+  EXPECT_TRUE(report.stopped);
+  EXPECT_EQ(report.words, -1);
+  EXPECT_EQ(report.first_fault, hex_fault::none);
+}
+
+TEST(LoadHexImageReport, AStopWhileTheSourceWaitsEndsTheLoad) {
+  trickle source{RECORD + "\n" + RECORD_100 + "\n:00000001FF\n", 0, 25};
+  program_image image{};
+  const hex_load_report stopped = load_hex_image_report(image, source.source());
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(stopped.words, -1);
+
+  trickle whole{source.text};
+  reads_before_stop = 1000;  // asked, but never says stop
+  const hex_load_report loaded = load_hex_image_report(image, whole.source(), stop_after_reads);
+  EXPECT_FALSE(loaded.stopped);
+  EXPECT_TRUE(loaded.end_record);
+  EXPECT_EQ(loaded.words, 101);
 }
 
 TEST(LoadHexImageStream, ReadErrorFailsTheLoad) {

@@ -31,6 +31,8 @@ const std::vector<note_row> ROWS = {
      "/nonexistent.hex: No such file or directory.\n"},
     {"no_data", {}, {"writeprogram", "FILE"}, ":00000001FF\n",
      "in.hex holds no data for program memory: nothing was written.\n"},
+    {"no_end_of_file_record", {}, {"verifyprogram", "FILE"}, ":020000003412B8\n",
+     "in.hex: no end-of-file record: the text may be cut short.\n"},
     {"skipped_records", {}, {"writeprogram", "FILE"}, ":020000040001F9\n:020000003412B8\n:020010003412A8\n",
      "in.hex: 2 record(s) beyond program memory skipped, the first at byte address 10000.\n"},
     {"differences", {}, {"verifyprogram", "FILE"}, ":040000003412FF3F78\n",

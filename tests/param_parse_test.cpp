@@ -1,4 +1,5 @@
-// Reading TTYPROG_TIMEOUT: what is taken, to the millisecond, and what is refused.
+// Reading TTYPROG_TIMEOUT and readhex's word count: what is taken, exactly, and what is refused
+// (the refused word counts end to end are rows of bad_input_test.cpp).
 #include <chrono>
 #include <optional>
 
@@ -31,6 +32,17 @@ TEST(ParseTimeout, RefusesAnythingElse) {
                            "1.", "-1", "+1", " 1", "1 ", "1s", "1e3", "0x10", ".", "1.2.3", "1,5"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(parse_timeout(text), std::nullopt);
+  }
+}
+
+TEST(ParseDecimalCount, TakesPlainDecimalUpTo32Bits) {
+  EXPECT_EQ(parse_decimal_count("0"), std::optional(0u));
+  EXPECT_EQ(parse_decimal_count("007"), std::optional(7u));
+  EXPECT_EQ(parse_decimal_count("8192"), std::optional(8192u));
+  EXPECT_EQ(parse_decimal_count("4294967295"), std::optional(4294967295u));
+  for (const char* text : {"4294967296", "99999999999999999999", "1e3", "7 ", "0X10", "٣"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(parse_decimal_count(text), std::nullopt);
   }
 }
 

@@ -70,7 +70,7 @@ struct fake_tree {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = ::open_memstream(&text, &size);
-    print_port_list(out, list_serial_ports(roots()));
+    print_port_list(out, roots());
     std::fclose(out);
     std::string result(text, size);
     std::free(text);
@@ -113,6 +113,33 @@ TEST(PortList, ListsWhatTheTreeShows) {
     for (const auto& [name, target] : row.stable_names) tree.add_stable_name(name, target);
     EXPECT_EQ(tree.listing(), placed(row.expected, tree.dev, tree.by_id)) << row.what;
   }
+}
+
+// A bench of many adapters: every stable name is listed, dead and looping links among them are
+// left out without taking the place of a live one, and there is no limit to the count.
+TEST(PortList, ListsEveryStableNameAndEveryPortOfABigBench) {
+  fake_tree tree;
+  std::string expected;
+  for (int i = 0; i < 17; ++i) {
+    const std::string tty = "ttyUSB" + std::to_string(i);
+    const std::string name = "usb-Maker_Bench_" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "-if00";
+    tree.add_tty(tty);
+    tree.add_stable_name(name, "../../" + tty);
+    expected += "{by-id}/" + name + " -> {dev}/" + tty + "\n";
+  }
+  // Names that sort before the live ones: links to a device that is gone, and loops.
+  for (int i = 0; i < 9; ++i) {
+    tree.add_stable_name("usb-Maker_A_Gone_" + std::to_string(i) + "-if00", "../../ttyUSB" + std::to_string(40 + i));
+  }
+  tree.add_stable_name("usb-Maker_A_Loop_1-if00", "{by-id}/usb-Maker_A_Loop_2-if00");
+  tree.add_stable_name("usb-Maker_A_Loop_2-if00", "{by-id}/usb-Maker_A_Loop_1-if00");
+  tree.add_stable_name("usb-Maker_A_Self-if00", "usb-Maker_A_Self-if00");
+  // More ports without a stable name than any fixed list of them would hold.
+  for (int i = 0; i < 70; ++i) {
+    tree.add_tty("ttyS" + std::to_string(i) + " type=4");
+    expected += "{dev}/ttyS" + std::to_string(i) + "\n";
+  }
+  EXPECT_EQ(tree.listing(), placed(expected, tree.dev, tree.by_id));
 }
 
 TEST(PortList, NamesTheProgramHoldingAPort) {

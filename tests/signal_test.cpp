@@ -3,11 +3,14 @@
 // left inside a block, standard error says what was done, the process ends by that signal, and a
 // run started at once gets the right answers; a second one ends the run at once. Every other
 // signal whose default action ends the process ends the run at once, and the exclusive mode of
-// the pseudo-terminal (which would outlive the process) is given back first.
+// the pseudo-terminal (which would outlive the process) is given back first. Before the first
+// request, wherever the run waits for its HEX text, the first stop signal ends it at once.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "link/word_link.h"
+#include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
 #include "support/session.h"
 #include "support/simulator.h"
+#include "support/terminal_run.h"
 
 namespace ttyprog {
 namespace {
@@ -124,12 +130,14 @@ TEST(StopSignalThenErase, TheRefusalOfTheNextExchangeIsReported) {
   EXPECT_EQ(erase.err, "");
 }
 
+// A second request ends the run at once, unless it comes so soon after the first that it is the
+// same request delivered twice.
 TEST(StopSignalTwice, EndsTheRunAtOnceAndFreesThePort) {
   test::simulator sim({"--pace"});
   test::child_process tool(TTYPROG_BIN, long_run(sim, "writeprogram"));
   wait_until_under_way(sim);
   tool.send_signal(SIGINT);
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(STOP_REPEAT + 200ms);
   const auto sent = std::chrono::steady_clock::now();
   tool.send_signal(SIGINT);
   const test::run_result got = tool.wait();
@@ -203,6 +211,95 @@ TEST(CliStopSignal, AnInterruptedRunGivesTheExclusiveModeBack) {
   EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0);
   ::close(fd);
+}
+
+// ---- A stop while the HEX text is awaited -------------------------------------------------------
+
+// How long after the signal the run may end: the tool answers within 100 ms; the rest is room for
+// a loaded machine.
+constexpr auto STOP_MARGIN = 500ms;
+
+// Waits until the tool has opened and set up the port (the pty's speed becomes 9600 baud), then a
+// little more, so that the run is waiting for its HEX text.
+void wait_until_reading(const test::pty_pair& pty) {
+  const auto until = std::chrono::steady_clock::now() + test::PROMPTLY;
+  termios line{};
+  while (std::chrono::steady_clock::now() < until &&
+         !(::tcgetattr(pty.master(), &line) == 0 && ::cfgetospeed(&line) == B9600)) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(::cfgetospeed(&line), B9600) << "the port was never set up";
+  std::this_thread::sleep_for(200ms);
+}
+
+struct input_stop_case {
+  const char* name;
+  int signal;
+  const char* command;
+  const char* param;        // the HEX path ("FIFO": a named pipe); nullptr for standard input
+  const char* redirection;  // of the tool's standard input ("FIFO" as above)
+  bool fifo_writer;         // the test holds the pipe open for writing and never writes
+};
+
+void PrintTo(const input_stop_case& c, std::ostream* os) { *os << c.name; }
+
+const input_stop_case INPUT_STOP_CASES[] = {
+    {"silent_pipe_on_standard_input", SIGINT, "writeprogram", nullptr, "<FIFO", true},
+    {"dev_zero_as_dev_stdin", SIGTERM, "verifyprogram", "/dev/stdin", "</dev/zero", false},
+    {"named_pipe_without_writer", SIGHUP, "writeprogram", "FIFO", "", false},
+};
+
+class StopWhileReadingHex : public ::testing::TestWithParam<input_stop_case> {};
+
+TEST_P(StopWhileReadingHex, EndsTheRunAtOnceAndNothingIsSent) {
+  const input_stop_case& c = GetParam();
+  test::temp_dir dir;
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = c.fifo_writer ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+  const auto placed = [&fifo](std::string text) {
+    if (const auto at = text.find("FIFO"); at != std::string::npos) text.replace(at, 4, fifo);
+    return text;
+  };
+  test::pty_pair pty;
+  test::programmer programmer(pty, {});
+  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" " + placed(c.redirection),
+                                TTYPROG_BIN, pty.slave_path(), c.command};
+  if (c.param != nullptr) argv.push_back(placed(c.param));
+  test::run_options options;
+  options.timeout = test::PROMPTLY;
+  test::child_process tool("/bin/sh", argv, options);  // the shell becomes the tool
+
+  wait_until_reading(pty);
+  const auto sent = std::chrono::steady_clock::now();
+  tool.send_signal(c.signal);
+  const test::run_result got = tool.wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, STOP_MARGIN);
+  if (writer >= 0) ::close(writer);
+  EXPECT_EQ(got.signal, c.signal);
+  EXPECT_EQ(got.err, test::NOTHING_SENT);
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(test::hex_words(programmer.finish()), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, StopWhileReadingHex, ::testing::ValuesIn(INPUT_STOP_CASES), test::case_name{});
+
+// Ctrl-C while the HEX text is typed: the read from the terminal does not hold the stop.
+TEST(StopWhileReadingHexFromTheTerminal, EndsTheRunAtOnceAndNothingIsSent) {
+  test::pty_pair pty;
+  test::programmer programmer(pty, {});
+  test::terminal_options options;
+  options.typed = ":0400100001020304E2\n";  // one line typed, no Ctrl-D
+  options.signal = SIGINT;
+  options.shown = "end it with Ctrl-D";
+  options.timeout = test::PROMPTLY;
+  const test::terminal_result got = test::run_on_terminal({pty.slave_path(), "writeprogram"}, options);
+  EXPECT_EQ(got.signal, SIGINT);
+  EXPECT_GE(got.after_signal.count(), 0) << "the note was never shown: " << got.terminal;
+  EXPECT_LT(got.after_signal, STOP_MARGIN);
+  EXPECT_NE(got.terminal.find(test::NOTHING_SENT), std::string::npos) << got.terminal;
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(test::hex_words(programmer.finish()), "");
 }
 
 }  // namespace

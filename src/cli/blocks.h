@@ -50,11 +50,15 @@ struct block_progress {
   }
 };
 
-// Runs `step(first, n, observer)` for each block of `total` words, in order, until one fails or a
-// stop is due; the step hands `observer` to the exchange so the progress line moves word by word.
-// `action` names the work on the progress line ("writing").
-template <typename Step>
-blocks_result for_each_block(const char* action, std::size_t total, const char* left_behind, Step step) {
+// Runs `exchange(first, n, observer)` for each block of `total` words, in order, until one fails
+// or a stop is due; the exchange hands `observer` to the protocol so the progress line moves word
+// by word. After a block's answer the line must stay quiet: BLOCK_GAP before the next block, the
+// settle time after the last one. Only then does `output(first, n)` take the block (print it,
+// compare it), so the last line a command prints is backed by a line that went quiet. `action`
+// names the work on the progress line ("writing").
+template <typename Exchange, typename Output>
+blocks_result for_each_block(serial_port& port, const char* action, std::size_t total,
+                             const char* left_behind, Exchange exchange, Output output) {
   progress_line progress(action, total);
   blocks_result result;
   while (result.done < total) {
@@ -64,16 +68,24 @@ blocks_result for_each_block(const char* action, std::size_t total, const char* 
     }
     const std::size_t n = std::min(total - result.done, BLOCK_WORDS);
     block_progress moving{&progress, result.done};
-    const block_step got = step(result.done, n, word_observer{block_progress::moved, &moving});
+    block_step got = exchange(result.done, n, word_observer{block_progress::moved, &moving});
+    if (got.ok) {
+      const link_status quiet = result.done + n == total ? prog_settle(port) : prog_block_gap(port);
+      if (quiet != link_status::ok) got = block_step{false, quiet};
+    }
     if (!got.ok) {
       result.end = blocks_end::failed;
       result.link = got.link;
       return result;
     }
+    output(result.done, n);
     result.done += n;
     progress.advance(result.done);
   }
   return result;
 }
+
+// For commands whose blocks leave nothing to print.
+inline void no_block_output(std::size_t, std::size_t) {}
 
 }  // namespace ttyprog

@@ -1,7 +1,7 @@
 // The listing of the serial ports present.
 #include "cli/list_ports.h"
 
-#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/port_diagnosis.h"
@@ -50,27 +50,62 @@ void print_holders(std::FILE* out, const holder_list& holders) {
   std::fputs(holders.more ? " and more)" : ")", out);
 }
 
-}  // namespace
+// The ports of one pass over those present: the first PASS_PORTS in listing order after `after`
+// (from the first when nullptr), in that order.
+constexpr std::size_t PASS_PORTS = 32;
 
-void print_port_list(std::FILE* out, serial_port_list ports) {
-  if (ports.count == 0) {
-    std::fputs("no serial ports found\n", out);
+struct port_batch {
+  const listed_port* after = nullptr;
+  std::array<listed_port, PASS_PORTS> ports{};
+  std::size_t count = 0;
+  bool more = false;  // further ports were left for the next pass
+};
+
+void take(void* context, const listed_port& port) {
+  auto* batch = static_cast<port_batch*>(context);
+  if (batch->after != nullptr && !listed_before(*batch->after, port)) return;
+  std::size_t at = batch->count;
+  while (at > 0 && listed_before(port, batch->ports[at - 1])) --at;
+  if (at == PASS_PORTS) {
+    batch->more = true;
     return;
   }
-  std::sort(ports.ports.begin(), ports.ports.begin() + static_cast<std::ptrdiff_t>(ports.count),
-            listed_before);
-  for (std::size_t i = 0; i < ports.count; ++i) {
-    const listed_port& port = ports.ports[i];
-    if (!port.stable_name.empty()) std::fprintf(out, "%s -> ", port.stable_name.c_str());
-    std::fputs(port.device.c_str(), out);
-    print_holders(out, find_device_holders(port.device.c_str()));
-    std::fputc('\n', out);
+  if (batch->count == PASS_PORTS) {
+    batch->more = true;  // the last one drops out, for the next pass
+  } else {
+    ++batch->count;
   }
-  if (ports.more) std::fputs("and more\n", out);
+  for (std::size_t i = batch->count - 1; i > at; --i) batch->ports[i] = batch->ports[i - 1];
+  batch->ports[at] = port;
+}
+
+void print_port(std::FILE* out, const listed_port& port) {
+  if (!port.stable_name.empty()) std::fprintf(out, "%s -> ", port.stable_name.c_str());
+  std::fputs(port.device.c_str(), out);
+  print_holders(out, find_device_holders(port.device.c_str()));
+  std::fputc('\n', out);
+}
+
+}  // namespace
+
+void print_port_list(std::FILE* out, const port_list_roots& roots) {
+  // The ports come in the system's order and may be any number: each pass keeps the next
+  // PASS_PORTS of them in listing order, and a pass follows as long as one left some out.
+  listed_port last{};
+  port_batch batch;
+  for_each_serial_port(roots, take, &batch);
+  if (batch.count == 0) std::fputs("no serial ports found\n", out);
+  for (;;) {
+    for (std::size_t i = 0; i < batch.count; ++i) print_port(out, batch.ports[i]);
+    if (!batch.more) break;
+    last = batch.ports[batch.count - 1];
+    batch = port_batch{&last};
+    for_each_serial_port(roots, take, &batch);
+  }
 }
 
 int run_list_ports() {
-  print_port_list(stdout, list_serial_ports());
+  print_port_list(stdout);
   return 0;
 }
 

@@ -10,7 +10,8 @@ namespace ttyprog {
 // Writes one line per port to `out`: the ones with a stable name first ("NAME -> DEVICE"), then
 // the others (DEVICE), each group in name order with numbers by value (ttyS2 before ttyS10), each
 // line ending in the programs that hold the device; "no serial ports found" when there are none.
-void print_port_list(std::FILE* out, serial_port_list ports);
+// Every port present is listed, however many there are.
+void print_port_list(std::FILE* out, const port_list_roots& roots = {});
 
 // Prints the serial ports present on standard output. Returns the exit code: 0.
 int run_list_ports();

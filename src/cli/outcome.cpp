@@ -11,6 +11,7 @@ outcome failure_of(link_status link) {
       return outcome::no_answer;
     case link_status::ok:
     case link_status::unexpected:
+    case link_status::chatter:
       return outcome::refused;
   }
   return outcome::refused;

@@ -34,6 +34,17 @@ std::uint32_t parse_word_count(const char* text, std::uint32_t fallback) {
   return count;
 }
 
+std::optional<std::uint32_t> parse_decimal_count(const char* text) {
+  if (*text == '\0') return std::nullopt;
+  std::uint64_t value = 0;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(*text - '0');
+    if (value > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
 std::optional<std::chrono::milliseconds> parse_timeout(const char* text) {
   std::int64_t ms = 0;
   int whole_digits = 0;

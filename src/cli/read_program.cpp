@@ -2,6 +2,7 @@
 // line, or as Intel HEX text that writeprogram takes back.
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "cli/blocks.h"
 #include "cli/commands.h"
@@ -35,6 +36,14 @@ void print_hex_block(std::uint16_t& upper, std::uint64_t first, std::span<const 
   }
 }
 
+// The exchange of a read block: whole only when exactly the words asked for came.
+auto read_into(serial_port& port, std::array<std::uint16_t, BLOCK_WORDS>& buffer) {
+  return [&port, &buffer](std::size_t, std::size_t n, word_observer moved) {
+    const block_read got = prog_read_block(port, n, buffer, moved);
+    return block_step{got.link == link_status::ok && got.count == n, got.link};
+  };
+}
+
 }  // namespace
 
 outcome run_read_program(serial_port& port, const char* param) {
@@ -42,12 +51,8 @@ outcome run_read_program(serial_port& port, const char* param) {
       param == nullptr ? DEFAULT_READ_WORDS : parse_word_count(param, DEFAULT_READ_WORDS);
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   const blocks_result read = for_each_block(
-      "reading", count, "the dump is incomplete", [&](std::size_t, std::size_t n, word_observer moved) {
-        const block_read got = prog_read_block(port, n, buffer, moved);
-        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
-        print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
-        return block_step{};
-      });
+      port, "reading", count, "the dump is incomplete", read_into(port, buffer),
+      [&](std::size_t, std::size_t n) { print_dump_block(std::span<const std::uint16_t>(buffer).first(n)); });
   switch (read.end) {
     case blocks_end::finished:
       return outcome::done;
@@ -62,8 +67,14 @@ outcome run_read_program(serial_port& port, const char* param) {
 }
 
 outcome run_read_hex(serial_port& port, const char* param) {
-  const std::uint32_t count =
-      param == nullptr ? DEFAULT_BACKUP_WORDS : parse_word_count(param, DEFAULT_BACKUP_WORDS);
+  // A backup holds exactly what was asked for: a count that is not plain decimal is refused.
+  const std::optional<std::uint32_t> asked =
+      param == nullptr ? DEFAULT_BACKUP_WORDS : parse_decimal_count(param);
+  if (!asked) {
+    std::fputs("invalid word count!\n", stderr);
+    return outcome::bad_input;
+  }
+  const std::uint32_t count = *asked;
   if (count > MAX_HEX_WORDS) {
     std::fprintf(stderr, "Intel HEX holds at most %u words!\n", MAX_HEX_WORDS);
     return outcome::bad_input;
@@ -71,11 +82,9 @@ outcome run_read_hex(serial_port& port, const char* param) {
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   std::uint16_t upper = 0;
   const blocks_result read = for_each_block(
-      "reading", count, "the HEX text is incomplete", [&](std::size_t first, std::size_t n, word_observer moved) {
-        const block_read got = prog_read_block(port, n, buffer, moved);
-        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+      port, "reading", count, "the HEX text is incomplete", read_into(port, buffer),
+      [&](std::size_t first, std::size_t n) {
         print_hex_block(upper, first, std::span<const std::uint16_t>(buffer).first(n));
-        return block_step{};
       });
   switch (read.end) {
     case blocks_end::finished:

@@ -10,7 +10,9 @@ namespace ttyprog {
 
 namespace {
 
-outcome print_outcome(const prog_reply& reply) {
+// Success is told only once the line has stayed quiet after the answer.
+outcome print_outcome(serial_port& port, prog_reply reply) {
+  if (reply.ok()) reply.link = prog_settle(port);
   out_line(reply.ok() ? "Done!" : "Failed...");
   report_link_failure(reply.link);
   return reply.ok() ? outcome::done : failure_of(reply.link);
@@ -31,16 +33,16 @@ std::optional<std::uint32_t> required_hex(const char* param, std::uint32_t max, 
 
 }  // namespace
 
-outcome run_erase(serial_port& port, const char*) { return print_outcome(prog_erase(port)); }
+outcome run_erase(serial_port& port, const char*) { return print_outcome(port, prog_erase(port)); }
 
-outcome run_erase_all(serial_port& port, const char*) { return print_outcome(prog_erase_all(port)); }
+outcome run_erase_all(serial_port& port, const char*) { return print_outcome(port, prog_erase_all(port)); }
 
 outcome run_write_id(serial_port& port, const char* param) {
   std::optional<std::uint32_t> id =
       required_hex(param, 0xFFFFFFFFu, "ID unspecified!", "invalid ID!");
   if (!id) return outcome::bad_input;
   out_format("writing ID %08x...\n", *id);
-  return print_outcome(prog_write_id(port, *id));
+  return print_outcome(port, prog_write_id(port, *id));
 }
 
 outcome run_write_config(serial_port& port, const char* param) {
@@ -48,12 +50,13 @@ outcome run_write_config(serial_port& port, const char* param) {
       param, 0xFFFFu, "Configuration word unspecified!", "invalid configuration word!");
   if (!value) return outcome::bad_input;
   out_format("writing configuration word %04x...\n", *value);
-  return print_outcome(prog_write_config(port, *value));
+  return print_outcome(port, prog_write_config(port, *value));
 }
 
 outcome run_read_id_config(serial_port& port, const char*) {
   out_line("reading id informations...");
   id_read ids = prog_read_ids(port);
+  if (ids.link == link_status::ok) ids.link = prog_settle(port);
   if (ids.link != link_status::ok) {
     out_line("Failed...");
     report_link_failure(ids.link);

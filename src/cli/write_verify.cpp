@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -31,7 +32,9 @@ const char* refusal_text(const hex_file& opened) {
     case hex_file_refusal::character_device: return "a device (a terminal, a port) is no HEX file";
     case hex_file_refusal::no_writer: return "no program opened the named pipe for writing in time";
     case hex_file_refusal::system: return std::strerror(opened.error);
-    case hex_file_refusal::none: break;
+    case hex_file_refusal::none:
+    case hex_file_refusal::stopped:  // told as an interrupted command instead
+      break;
   }
   return "unknown reason";
 }
@@ -50,35 +53,63 @@ const char* fault_text(hex_fault fault) {
   return "bad record";
 }
 
+// Asked while the HEX text is awaited: the user's first stop request ends the wait.
+bool stop_asked() { return stop_request() != 0; }
+
+// The platform's reader of the HEX input as the loader's text source (context: the stream).
+text_chunk read_input(void* context, std::span<char> into) {
+  const input_chunk got = read_hex_input(static_cast<std::FILE*>(context), into, stop_asked);
+  switch (got.status) {
+    case input_read::more: return {text_read::more, got.count};
+    case input_read::end: return {text_read::end, got.count};
+    case input_read::stopped: return {text_read::stopped, got.count};
+    case input_read::failed: break;
+  }
+  return {text_read::failed, got.count};
+}
+
+// TTYPROG_STRICT=1, which the entry has checked already.
+bool strict_mode() { return parse_switch(std::getenv("TTYPROG_STRICT")).value_or(false); }
+
 // The HEX text comes from the named file, or from standard input when no file is named. The
-// stream is closed when the command is done with it, standard input included.
+// stream is closed when the command is done with it, standard input included. Nothing is opened,
+// and nothing said, when the user asked to stop while a named pipe waited for its writer.
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
   if (param == nullptr) {
     if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with Ctrl-D.");
     return input_stream(stdin);
   }
-  const hex_file opened = open_hex_file(param, writer_wait);
-  if (opened.file == nullptr) {
+  const hex_file opened = open_hex_file(param, writer_wait, stop_asked);
+  if (opened.file == nullptr && opened.refusal != hex_file_refusal::stopped) {
     out_line("input file open failed!");
     note("%s: %s.", param, refusal_text(opened));
   }
   return input_stream(opened.file);
 }
 
-// The word count of a loaded HEX text; not usable after the line that told the user why there is
-// nothing to send.
+// The word count of a loaded HEX text; when not usable, the line that told the user why there is
+// nothing to send has gone out and `failure` is what the command achieved.
 struct loaded_input {
   std::size_t words = 0;
   bool usable = false;
+  outcome failure = outcome::bad_input;
 };
+
+// A stop asked for while the text was awaited: told as an interrupted command.
+loaded_input stopped_input() {
+  stop_here(0, 0, "");
+  return {0, false, stopped_outcome()};
+}
 
 // `nothing_done` completes "nothing was ..." when the text holds no data: "written", "compared".
 loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
                         const char* nothing_done) {
   input_stream input = open_input(param, writer_wait);
-  if (!input) return {};
+  if (!input) return stop_asked() ? stopped_input() : loaded_input{};
   const char* source = param != nullptr ? param : "standard input";
-  const hex_load_report report = load_hex_image_report(image, input.get());
+  const hex_load_report report =
+      load_hex_image_report(image, text_source{read_input, input.get()}, stop_asked);
+  if (report.stopped) return stopped_input();
   if (report.words < 0) {
     out_line("invalid hex file!");
     note("%s: line %zu: %s.", source, report.first_fault_line, fault_text(report.first_fault));
@@ -87,6 +118,16 @@ loaded_input load_input(program_image& image, const char* param, std::chrono::mi
   if (report.skipped_records > 0) {
     note("%s: %zu record(s) beyond program memory skipped, the first at byte address %llx.", source,
          report.skipped_records, static_cast<unsigned long long>(report.first_skipped_address));
+  }
+  // A backup cut short (a stopped or failed readhex, a full disk) lacks its end-of-file record:
+  // loaded as it is, unless the exit code is to prove the whole text went out.
+  if (report.words > 0 && !report.end_record) {
+    if (strict_mode()) {
+      out_line("invalid hex file!");
+      note("%s: no end-of-file record: the text may be cut short; TTYPROG_STRICT=1 refuses it.", source);
+      return {};
+    }
+    note("%s: no end-of-file record: the text may be cut short.", source);
   }
   if (report.words == 0) note("%s holds no data for program memory: nothing was %s.", source, nothing_done);
   return {static_cast<std::size_t>(report.words), true};
@@ -111,22 +152,24 @@ constexpr int SHOWN_DIFFERENCES = 8;
 outcome run_write_program(serial_port& port, const char* param) {
   program_image image{};
   const loaded_input input = load_input(image, param, port.bound(), "written");
-  if (!input.usable) return outcome::bad_input;
+  if (!input.usable) return input.failure;
   if (!image_is_writable(image, input.words)) return outcome::bad_input;
 
   prog_reply last{};
   const blocks_result written = for_each_block(
-      "writing", input.words, "the target is partly written", [&](std::size_t first, std::size_t n, word_observer moved) {
+      port, "writing", input.words, "the target is partly written",
+      [&](std::size_t first, std::size_t n, word_observer moved) {
         last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
         return block_step{last.ok(), last.link};
-      });
+      },
+      no_block_output);
   switch (written.end) {
     case blocks_end::stopped:
       return stopped_outcome();
     case blocks_end::failed:
       out_line("Failed...");
       report_link_failure(written.link);
-      if (written.link == link_status::ok) {
+      if (written.link == link_status::ok && !last.ok()) {
         note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
              " %zu words before it.", written.done,
              written.done + std::min(input.words - written.done, BLOCK_WORDS) - 1,
@@ -143,14 +186,17 @@ outcome run_write_program(serial_port& port, const char* param) {
 outcome run_verify_program(serial_port& port, const char* param) {
   program_image image{};
   const loaded_input input = load_input(image, param, port.bound(), "compared");
-  if (!input.usable) return outcome::bad_input;
+  if (!input.usable) return input.failure;
 
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   int errors = 0;
   const blocks_result compared = for_each_block(
-      "verifying", input.words, "the rest was not compared", [&](std::size_t first, std::size_t n, word_observer moved) {
+      port, "verifying", input.words, "the rest was not compared",
+      [&](std::size_t, std::size_t n, word_observer moved) {
         const block_read got = prog_read_block(port, n, buffer, moved);
-        if (got.link != link_status::ok || got.count != n) return block_step{false, got.link};
+        return block_step{got.link == link_status::ok && got.count == n, got.link};
+      },
+      [&](std::size_t first, std::size_t n) {
         for (std::size_t j = 0; j < n; ++j) {
           if (buffer[j] == image[first + j]) continue;
           if (++errors <= SHOWN_DIFFERENCES) {
@@ -158,7 +204,6 @@ outcome run_verify_program(serial_port& port, const char* param) {
                  static_cast<unsigned>(image[first + j]), static_cast<unsigned>(buffer[j]));
           }
         }
-        return block_step{};
       });
   if (compared.end == blocks_end::stopped) return stopped_outcome();
   if (compared.end == blocks_end::failed) {

@@ -25,6 +25,7 @@ constexpr std::size_t RECORD_FIXED_CHARS = 10;  // count, address, type and chec
 constexpr std::size_t RECORD_MIN_CHARS = 8;
 
 constexpr std::uint8_t TYPE_DATA = 0x00;
+constexpr std::uint8_t TYPE_END_OF_FILE = 0x01;
 constexpr std::uint8_t TYPE_SEGMENT_ADDRESS = 0x02;  // base = value << 4
 constexpr std::uint8_t TYPE_LINEAR_ADDRESS = 0x04;   // base = value << 16
 
@@ -51,6 +52,13 @@ bool checksum_holds(const char* text, std::size_t length) {
 // The 16-bit value of the two pairs at `text`, the first the high byte.
 std::uint16_t pair_value(const char* text) {
   return static_cast<std::uint16_t>((parse_hex_pair(text) << 8) | parse_hex_pair(text + 2));
+}
+
+// True for an end-of-file record of the right length and a correct checksum.
+bool is_end_record(const char* text) {
+  const std::size_t length = std::strlen(text);
+  return record_byte_count(text, length) >= 0 && record_type(text) == TYPE_END_OF_FILE &&
+         checksum_holds(text, length);
 }
 
 }  // namespace
@@ -101,7 +109,8 @@ int parse_hex_address_record(std::uint32_t& base, const char* text) {
   return 1;
 }
 
-hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
+hex_load_report load_hex_image_report(program_image& image, text_source source,
+                                      stop_predicate stop) {
   image.fill(BLANK_WORD);
   hex_load_report report;
   std::size_t word_count = 0;
@@ -117,7 +126,7 @@ hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
   std::array<char, HEX_LINE_MAX> line{};
   std::array<std::uint8_t, HEX_RECORD_BYTES> data{};
 
-  text_line_reader reader(stream);
+  text_line_reader reader(source, stop);
   while (const std::size_t length = reader.read(line)) {
     if (at_line_start) {
       ++line_number;
@@ -138,6 +147,7 @@ hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
       continue;
     }
     if (bytes == 0) {
+      report.end_record = report.end_record || is_end_record(text);
       if (parse_hex_address_record(base, text) < 0) {
         fault(hex_fault::bad_address_record);
       }
@@ -168,13 +178,20 @@ hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
     }
     word_count = std::max(word_count, first + words);
   }
-  // A stream that failed part way must not pass for a whole file.
-  if (std::ferror(stream) != 0) {
+  // A text that failed part way must not pass for a whole file.
+  if (reader.status() == text_read::failed) {
     line_number += at_line_start ? 1 : 0;  // the line being read when it failed
     fault(hex_fault::read_error);
   }
-  report.words = report.first_fault == hex_fault::none ? static_cast<int>(word_count) : -1;
+  report.stopped = reader.status() == text_read::stopped;
+  report.words = report.first_fault == hex_fault::none && !report.stopped
+                     ? static_cast<int>(word_count)
+                     : -1;
   return report;
+}
+
+hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
+  return load_hex_image_report(image, stream_source(stream));
 }
 
 int load_hex_image(program_image& image, std::FILE* stream) {

@@ -3,8 +3,8 @@
 // The image holds the target's program memory as words, word 0 upwards, so it covers byte
 // addresses below 0x4000. Only data records carry data; each is placed by its full byte address:
 // its own 16-bit address plus the base set by the latest extended address record (type 02: value
-// times 16, type 04: value times 65536). The loader prints nothing and never closes the stream it
-// is given.
+// times 16, type 04: value times 65536). The loader prints nothing, makes no system call of its
+// own and never closes the text it is given.
 #pragma once
 
 #include <array>
@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+
+#include "image/text_line.h"
 
 namespace ttyprog {
 
@@ -61,6 +63,8 @@ struct hex_load_report {
   std::size_t data_records = 0;     // good data records with data, skipped ones included
   std::size_t skipped_records = 0;  // of those, the ones wholly at word IMAGE_WORDS or beyond
   std::uint64_t first_skipped_address = 0;  // full byte address of the first skipped record
+  bool end_record = false;  // a well-formed end-of-file record (type 01) was seen
+  bool stopped = false;     // a stop was asked for before the text ended; `words` is then -1
 };
 
 // Fills `image` from the HEX text on `stream`, read to its end. Returns the word count (one more
@@ -70,5 +74,10 @@ int load_hex_image(program_image& image, std::FILE* stream);
 
 // The same load, reporting what it found; its `words` is what load_hex_image returns.
 hex_load_report load_hex_image_report(program_image& image, std::FILE* stream);
+
+// The same load from any text source. `stop`, when given, is asked between the source's reads;
+// once it says so the load ends with `stopped` set and `words` -1, whatever was read.
+hex_load_report load_hex_image_report(program_image& image, text_source source,
+                                      stop_predicate stop = nullptr);
 
 }  // namespace ttyprog

@@ -9,23 +9,42 @@ namespace {
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
+text_chunk read_stream(void* context, std::span<char> into) {
+  auto* stream = static_cast<std::FILE*>(context);
+  const std::size_t count = std::fread(into.data(), 1, into.size(), stream);
+  // fread fills the buffer unless the stream ends or fails first.
+  if (std::ferror(stream) != 0) return {text_read::failed, count};
+  return {count < into.size() ? text_read::end : text_read::more, count};
+}
+
 }  // namespace
+
+text_source stream_source(std::FILE* stream) { return {read_stream, stream}; }
 
 bool text_line_reader::refill() {
   next_ = 0;
   end_ = 0;
-  // A terminal reports its end (Ctrl-D) once: asking again would wait for a second one.
-  if (ended_) return false;
-  end_ = std::fread(chunk_.data(), 1, chunk_.size(), stream_);
-  ended_ = end_ < chunk_.size();
-  // fread fills the chunk unless the stream ends first, so a mark at the start is whole in it.
-  if (!started_) {
-    started_ = true;
-    if (std::string_view(chunk_.data(), end_).starts_with(UTF8_BOM)) {
-      next_ = UTF8_BOM.size();
+  // Once the text ended it is not asked again: a terminal reports its end (Ctrl-D) once, and
+  // asking again would wait for a second one.
+  while (status_ == text_read::more) {
+    if (stop_ != nullptr && stop_()) {
+      status_ = text_read::stopped;
+      break;
     }
+    const text_chunk got = source_.read(source_.context, std::span<char>(chunk_).subspan(end_));
+    end_ += got.count;
+    status_ = got.status;
+    if (!started_ && end_ > 0) {
+      // A byte order mark may come in pieces from a pipe: at the start, enough is read to tell.
+      const std::string_view read(chunk_.data(), end_);
+      const bool part_of_mark = read.size() < UTF8_BOM.size() && UTF8_BOM.starts_with(read);
+      if (part_of_mark && status_ == text_read::more) continue;
+      started_ = true;
+      if (read.starts_with(UTF8_BOM)) next_ = UTF8_BOM.size();
+    }
+    if (next_ < end_) break;
   }
-  return end_ > 0;
+  return next_ < end_;
 }
 
 std::size_t text_line_reader::read(std::span<char> buffer) {
@@ -59,7 +78,8 @@ std::size_t text_line_reader::read(std::span<char> buffer) {
     break;
   }
   buffer[count] = '\0';
-  if (std::ferror(stream_) != 0) return 0;
+  // A text that failed or was stopped part way is no text to load.
+  if (status_ == text_read::failed || status_ == text_read::stopped) return 0;
   return count;
 }
 

@@ -3,6 +3,7 @@
 // Both back ends of the word link measure their waits with it.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 namespace ttyprog {
@@ -12,6 +13,9 @@ class progress_deadline {
   using clock = std::chrono::steady_clock;
 
   explicit progress_deadline(std::chrono::milliseconds bound) : bound_(bound), at_(clock::now() + bound) {}
+  // A bound that starts counting at `from` (in the future: the line is still busy until then).
+  progress_deadline(std::chrono::milliseconds bound, clock::time_point from)
+      : bound_(bound), at_(std::max(from, clock::now()) + bound) {}
 
   // Something moved: the bound starts again.
   void progressed() { at_ = clock::now() + bound_; }

@@ -11,9 +11,7 @@ namespace {
 // Every request starts on a quiet line: bytes already waiting answer nothing this run asked (the
 // rest of an interrupted run's answer, a surplus status word), and taking them as the answer to
 // the new request would report what the target does not hold.
-link_status start_request(serial_port& port) {
-  return input_pending(port) ? link_status::unexpected : link_status::ok;
-}
+link_status start_request(serial_port& port) { return line_before_request(port); }
 
 link_status send_words(serial_port& port, std::initializer_list<unsigned> words) {
   for (unsigned word : words) {
@@ -81,6 +79,10 @@ block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer
   }
   return result;
 }
+
+link_status prog_settle(serial_port& port) { return await_quiet(port, SETTLE_TIME); }
+
+link_status prog_block_gap(serial_port& port) { return await_quiet(port, BLOCK_GAP); }
 
 id_read prog_read_ids(serial_port& port) {
   if (link_status status = start_request(port); status != link_status::ok) return {status};

@@ -1,7 +1,9 @@
 // The programmer's command protocol: one operation per exchange.
 //
 // Every exchange is a whole request sent word by word, then the answer. The operations print
-// nothing; each tells its caller both what the programmer answered and whether the link held.
+// nothing; each tells its caller both what the programmer answered and whether the link held. An
+// answer counts only if it could have come from the request just sent: a request starts on a quiet
+// line, and a command reports success only after prog_settle has shown that nothing else came.
 #pragma once
 
 #include <cstddef>
@@ -65,5 +67,14 @@ block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer
                            word_observer observer = {});
 
 id_read prog_read_ids(serial_port& port);
+
+// A command's last answer is whole: the line must now stay quiet for SETTLE_TIME before the
+// command reports success. A word in that time answers nothing asked (`unexpected`): the answer
+// just taken may have been a stray word too.
+link_status prog_settle(serial_port& port);
+
+// Between two blocks of one command: the line must stay quiet for BLOCK_GAP after a block's
+// answer before the next block goes out.
+link_status prog_block_gap(serial_port& port);
 
 }  // namespace ttyprog

@@ -6,28 +6,41 @@
 //
 // The contract both back ends keep:
 //   - Exclusive use. A port that another program holds is refused (open_failure::busy), and while
-//     this run holds the port no other program can open it.
+//     this run holds the port other programs are refused when they open it. The reach is the
+//     system's: on Linux the holder scan sees the processes of this run's PID namespace, and a
+//     program running as root can still open a port held in exclusive mode.
 //   - The line setting. 9600 baud, 8 data bits, no parity, 1 stop bit, raw binary, no flow control,
 //     DTR and RTS off. A device that refuses the setting is refused as a whole: the run never talks
 //     through a line whose speed or framing is unknown.
 //   - Stale input. Whatever was queued before the open is discarded, and the open returns only once
-//     the line has been quiet for QUIET_TIME (at most the bound), so that the first request is not
-//     answered by the rest of an earlier run's answer. Later, input_pending() tells the protocol
-//     whether bytes arrived that answer nothing.
+//     the line has been quiet for QUIET_TIME, so that the first request is not answered by the
+//     rest of an earlier run's answer. A line that is not quiet within the bound sends without
+//     being asked: the open still returns the port, and line_before_request() says `chatter`.
+//     Later, line_before_request() tells the protocol whether bytes arrived that answer nothing.
+//   - Answers belong to their request. The bound for an answer counts from the moment the request
+//     can have left the line at the line rate (line_clock.h), not from the write. On a port that
+//     moves bytes at the line rate (a real serial port, not a pseudo-terminal), a byte that arrives
+//     before the request can have been received answers nothing: `unexpected`. await_quiet() proves
+//     that nothing else is coming after an answer.
 //   - Bounded waits. A word awaited for the bound without a new byte, or a send that makes no
 //     progress for as long, ends as timed_out; a hang-up, an unplugged device or an I/O error as
-//     lost. Nothing waits forever.
+//     lost. Every wait goes back to the system's wait with its deadline, even when bytes that were
+//     reported waiting are gone (another reader took them). Nothing waits forever.
 //   - Stop requests. While a port is open, the first stop request (SIGINT, SIGTERM, SIGHUP; Ctrl-C,
 //     Ctrl-Break or closing the console on Windows) is only noted: stop_request() says so, and the
-//     command stops at its next exchange boundary, so the programmer is never left inside a block.
-//     A second request ends the process at once. Every other signal whose default action ends the
+//     command stops at its next exchange boundary, so the programmer is never left inside a block;
+//     the quiet wait at the open ends at once. A second request ends the process at once, unless it
+//     comes within STOP_REPEAT of the first: one Ctrl-C that a shell or `timeout` delivers twice is
+//     one request. Every other signal whose default action ends the
 //     process first gives the port's exclusive mode back (a pseudo-terminal would keep it).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
+#include "link/line_clock.h"
 #include "wire.h"
 
 namespace ttyprog {
@@ -40,7 +53,9 @@ enum class link_status {
   ok,
   timed_out,   // nothing moved within the bound
   lost,        // hang-up, end of file or an I/O error on the line
-  unexpected,  // bytes were waiting before a request: they answer nothing this run asked
+  unexpected,  // bytes that answer nothing this run asked: waiting before a request, arrived
+               // before the request could have been received, or after the answer was whole
+  chatter,     // the line never went quiet at the open: the programmer sends without being asked
 };
 
 // An open serial port. Move-only; closing happens when the last owner goes away. What the port
@@ -50,15 +65,17 @@ class serial_port {
   serial_port() = default;
   serial_port(const serial_port&) = delete;
   serial_port& operator=(const serial_port&) = delete;
-  serial_port(serial_port&& other) noexcept : handle_(other.handle_), bound_(other.bound_) {
-    other.handle_ = INVALID;
-  }
+  serial_port(serial_port&& other) noexcept
+      : handle_(std::exchange(other.handle_, INVALID)), bound_(other.bound_), line_(other.line_),
+        paced_(other.paced_), chatter_(other.chatter_) {}
   serial_port& operator=(serial_port&& other) noexcept {
     if (this != &other) {
       close();
-      handle_ = other.handle_;
+      handle_ = std::exchange(other.handle_, INVALID);
       bound_ = other.bound_;
-      other.handle_ = INVALID;
+      line_ = other.line_;
+      paced_ = other.paced_;
+      chatter_ = other.chatter_;
     }
     return *this;
   }
@@ -77,6 +94,9 @@ class serial_port {
 
   native_handle handle_ = INVALID;
   std::chrono::milliseconds bound_ = LINK_TIMEOUT;
+  line_clock line_;       // when the bytes written can have left the line
+  bool paced_ = false;    // the device moves bytes at the line rate (a real serial port)
+  bool chatter_ = false;  // the line was not quiet within the bound at the open
 };
 
 struct word_result {
@@ -105,6 +125,23 @@ struct open_result {
 // How long the line must stay silent after the open before the first request.
 inline constexpr std::chrono::nanoseconds QUIET_TIME = 20 * BYTE_TIME;
 
+// How long the line must stay silent after the last answer of a command before the command may
+// report success (25 ms). A programmer that sends one word too many sends it right after its
+// answer, within 2 byte times; a USB adapter may hold received bytes for its latency timer (16 ms
+// by default on common adapters) and deliver the stray word in a later packet. 24 byte times
+// covers both, and costs 25 ms once per command.
+inline constexpr std::chrono::nanoseconds SETTLE_TIME = 24 * BYTE_TIME;
+
+// How long the line must stay silent after a block's answer before the next block goes out. The
+// first byte of a word sent back to back with the answer is on the line one byte time after the
+// answer's last byte, and one byte in the queue is enough to see it: 2 byte times leave a byte
+// time of margin. Later words are caught by the line-time rule on a real port, and by SETTLE_TIME
+// after the last block (each answer is then one word late, so the last one is left over).
+inline constexpr std::chrono::nanoseconds BLOCK_GAP = 2 * BYTE_TIME;
+
+// Two stop requests this close together are one: a shell or `timeout` delivers one Ctrl-C twice.
+inline constexpr std::chrono::milliseconds STOP_REPEAT{100};
+
 // Opens the device at `name` exactly as given, configures the line and lets it settle (see the
 // contract above). Fails for a path that does not exist, is not a terminal device, is this
 // session's own terminal, refuses the line setting, or is held by another program.
@@ -114,11 +151,17 @@ open_result open_port(const char* name, std::chrono::milliseconds bound = LINK_T
 link_status send_word(serial_port& port, unsigned value);
 
 // Waits until both bytes of a word are queued and takes exactly those two; a further byte stays
-// queued for the next call.
+// queued for the next call. The first word awaited after a request is `unexpected` when, on a
+// port that moves bytes at the line rate, bytes came before the request can have been received.
 word_result receive_word(serial_port& port);
 
-// True when bytes are waiting in the input queue (or the queue cannot be asked).
-bool input_pending(serial_port& port);
+// Before a request: ok on a quiet line; `chatter` when the line never went quiet at the open,
+// `unexpected` when bytes are waiting, `lost` when the device cannot be asked.
+link_status line_before_request(serial_port& port);
+
+// After an answer: ok when nothing arrives for `quiet`; `unexpected` as soon as a byte does,
+// `lost` when the line drops.
+link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet);
 
 // The first stop request noted while a port was open: its signal number (on Windows the C
 // runtime's number for the console event: SIGINT for Ctrl-C, SIGBREAK, SIGTERM for a close), 0

@@ -12,14 +12,17 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <ctime>
 #include <utility>
 
@@ -29,6 +32,9 @@ namespace ttyprog {
 struct port_backend {
   static serial_port adopt(int fd, std::chrono::milliseconds bound) { return serial_port(fd, bound); }
   static int fd(const serial_port& port) { return static_cast<int>(port.handle_); }
+  static line_clock& line(serial_port& port) { return port.line_; }
+  static bool& paced(serial_port& port) { return port.paced_; }
+  static bool& chatter(serial_port& port) { return port.chatter_; }
 };
 
 namespace {
@@ -84,15 +90,30 @@ constexpr std::array<int, 18> FATAL_SIGNALS{SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM,
 volatile std::sig_atomic_t exclusive_fd = -1;  // the port whose exclusive mode a signal gives back
 volatile std::sig_atomic_t guarded_fd = -1;    // the port the signals are guarded for
 volatile std::sig_atomic_t noted_stop = 0;
+std::atomic<long long> noted_stop_at_ns{0};  // monotonic time of the noted stop request
+static_assert(std::atomic<long long>::is_always_lock_free);
 
 bool is_stop_signal(int signal_number) {
   return std::find(STOP_SIGNALS.begin(), STOP_SIGNALS.end(), signal_number) != STOP_SIGNALS.end();
 }
 
+// The monotonic clock in nanoseconds; clock_gettime may be called from a signal handler.
+long long monotonic_ns() {
+  timespec now{};
+  (void)::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
+
 extern "C" void on_signal(int signal_number) {
-  if (is_stop_signal(signal_number) && noted_stop == 0) {
-    noted_stop = signal_number;
-    return;
+  if (is_stop_signal(signal_number)) {
+    const long long now = monotonic_ns();
+    if (noted_stop == 0) {
+      noted_stop_at_ns = now;
+      noted_stop = signal_number;
+      return;
+    }
+    // One request delivered twice (to the process, then to its group) is still one request.
+    if (now - noted_stop_at_ns < std::chrono::nanoseconds(STOP_REPEAT).count()) return;
   }
   if (exclusive_fd >= 0) (void)::ioctl(static_cast<int>(exclusive_fd), TIOCNXCL);
   std::signal(signal_number, SIG_DFL);
@@ -183,7 +204,9 @@ bool is_own_terminal(int fd) {
 }
 
 void pause_for(std::chrono::nanoseconds length) {
-  timespec pause{0, static_cast<long>(length.count())};
+  if (length.count() <= 0) return;
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(length);
+  timespec pause{static_cast<std::time_t>(seconds.count()), static_cast<long>((length - seconds).count())};
   while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
@@ -220,21 +243,36 @@ int queued_bytes(int fd) {
   return queued;
 }
 
-// Returns once no byte has arrived for QUIET_TIME, or after `bound` at the latest. Whatever was
-// queued before the open, and whatever arrives meanwhile, is discarded and starts the quiet time
-// again: the rest of an answer to an earlier run can still be on its way when the port opens. The
-// quiet time counts from `since` (the open) when nothing has come by then, so the checks made
-// before the line was set up are not waited for twice. The line's VMIN of 2 lets poll() wake only
-// for two bytes, so the queue is looked at every millisecond as well.
-void await_quiet_line(int fd, std::chrono::milliseconds bound, clock::time_point since) {
+// Returns true once no byte has arrived for QUIET_TIME; false when bytes kept coming for the
+// whole `bound` (the programmer sends without being asked). Whatever was queued before the open,
+// and whatever arrives meanwhile, is discarded and starts the quiet time again: the rest of an
+// answer to an earlier run can still be on its way when the port opens. The quiet time counts
+// from `since` (the open) when nothing has come by then, so the checks made before the line was
+// set up are not waited for twice. The line's VMIN of 2 lets poll() wake only for two bytes, so
+// the queue is looked at every millisecond as well. A stop request or a dropped line ends the wait
+// at once: the first request then finds out.
+bool await_quiet_line(int fd, std::chrono::milliseconds bound, clock::time_point since) {
   const auto give_up = clock::now() + bound;
   auto quiet_from = since;
   for (;;) {
     if (discard_input(fd)) quiet_from = clock::now();
-    const auto until = std::min(quiet_from + std::chrono::ceil<clock::duration>(QUIET_TIME), give_up);
-    if (clock::now() >= until) return;
-    if (wait_for(fd, POLLIN, std::min(remaining_ms(until), 1)) & LINE_DOWN) return;
+    const auto now = clock::now();
+    if (now >= quiet_from + std::chrono::ceil<clock::duration>(QUIET_TIME)) return true;
+    if (now >= give_up) return false;
+    if (noted_stop != 0) return true;
+    if (wait_for(fd, POLLIN, 1) & LINE_DOWN) return true;
   }
+}
+
+// A real serial port (a UART, a USB adapter) has a device behind it in sysfs and moves bytes at
+// the line rate; a pseudo-terminal has neither.
+bool moves_at_line_rate(int fd) {
+  struct stat info{};
+  if (::fstat(fd, &info) != 0) return false;
+  std::array<char, 64> path{};
+  std::snprintf(path.data(), path.size(), "/sys/dev/char/%u:%u/device", ::major(info.st_rdev),
+                ::minor(info.st_rdev));
+  return ::access(path.data(), F_OK) == 0;
 }
 
 // A descriptor that is closed unless handed on: the port before it is known to be usable.
@@ -322,7 +360,8 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   guard_signals(fd);
   if (!configure_line(fd)) return failed(open_failure::refused_setting, errno);
   clear_modem_lines(fd);
-  await_quiet_line(fd, bound, open_time);
+  port_backend::paced(port) = moves_at_line_rate(fd);
+  port_backend::chatter(port) = !await_quiet_line(fd, bound, open_time);
   return open_result{std::move(port), open_failure::none, 0};
 }
 
@@ -335,6 +374,7 @@ link_status send_word(serial_port& port, unsigned value) {
     ssize_t written = ::write(fd, bytes.data() + sent, bytes.size() - sent);
     if (written > 0) {
       sent += static_cast<std::size_t>(written);
+      port_backend::line(port).wrote(static_cast<std::size_t>(written));
       deadline.progressed();
       continue;
     }
@@ -348,42 +388,69 @@ link_status send_word(serial_port& port, unsigned value) {
   return link_status::ok;
 }
 
+// On a port that moves bytes at the line rate, the programmer cannot answer a request before it
+// has received all of it. Waits until the earliest moment an answer can come: `unexpected` when
+// anything came before it, `lost` when the line dropped meanwhile (an unplugged adapter is told
+// at once, not after the block's line time).
+link_status await_earliest_answer(serial_port& port) {
+  line_clock& line = port_backend::line(port);
+  if (!line.request_open()) return link_status::ok;
+  line.answer_awaited();
+  if (!port_backend::paced(port)) return link_status::ok;
+  const int fd = fd_of(port);
+  const auto earliest = line.earliest_answer();
+  for (;;) {
+    const int queued = queued_bytes(fd);
+    if (queued < 0) return link_status::lost;
+    if (queued > 0) return link_status::unexpected;
+    const auto now = clock::now();
+    if (now >= earliest) return link_status::ok;
+    // Wakes for a whole word (the line's VMIN) or a dropped line; a lone byte is seen at the end.
+    if (wait_for(fd, POLLIN, remaining_ms(earliest)) & LINE_DOWN) return link_status::lost;
+  }
+}
+
 word_result receive_word(serial_port& port) {
   const int fd = fd_of(port);
   const auto bound = port.bound();
   const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
-  progress_deadline deadline(bound);
-  int seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
+  if (const link_status early = await_earliest_answer(port); early != link_status::ok) return {early, 0};
+  // The bound counts the programmer's silence after the request has left the line.
+  progress_deadline deadline(bound, port_backend::line(port).sent_until());
+  wire_bytes bytes{};
+  std::size_t got = 0;  // bytes of the word already taken
+  int seen = 0;         // bytes queued at the last look; a rise means the programmer is alive
   bool woke_readable = false;
   bool waited_line_time = false;
   for (;;) {
-    int queued = queued_bytes(fd);
+    const int queued = queued_bytes(fd);
     if (queued < 0) return {link_status::lost, 0};
     if (queued > seen) deadline.progressed();
     seen = queued;
+
+    if (got + static_cast<std::size_t>(queued) >= bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (n > 0) {
+        got += static_cast<std::size_t>(n);
+        seen = 0;
+        if (got == bytes.size()) return {link_status::ok, decode_word(bytes)};
+        continue;
+      }
+      if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        return {link_status::lost, 0};
+      }
+      // The bytes reported waiting are gone (another reader took them): wait like any other time.
+      seen = 0;
+    }
     // A device that wakes readers for every byte keeps half a word "readable": look again after
     // 1 ms instead of spinning.
-    if (woke_readable && queued == 1) pause_one_ms();
-
-    if (queued >= 2) {
-      wire_bytes bytes{};
-      std::size_t got = 0;
-      while (got < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n > 0) {
-          got += static_cast<std::size_t>(n);
-        } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-          return {link_status::lost, 0};
-        }
-      }
-      return {link_status::ok, decode_word(bytes)};
-    }
+    if (woke_readable && got + static_cast<std::size_t>(queued) == 1) pause_one_ms();
 
     if (!waited_line_time) {
       // The bytes still missing cannot all be here sooner than the line takes to carry them:
       // sleeping that long first spares a wake-up for the first byte of the word.
       waited_line_time = true;
-      pause_for(BYTE_TIME * (2 - queued));
+      pause_for(BYTE_TIME * static_cast<int>(bytes.size() - got - static_cast<std::size_t>(queued)));
       continue;
     }
     const auto now = clock::now();
@@ -392,12 +459,40 @@ word_result receive_word(serial_port& port) {
     // whether a first byte has come in meanwhile: the bound counts from the last byte, and the
     // wake-up for a whole word does not say when its first byte arrived.
     const short revents = wait_for(fd, POLLIN, remaining_ms(std::min(deadline.at(), now + look_again)));
-    if ((revents & LINE_DOWN) && queued_bytes(fd) < 2) return {link_status::lost, 0};
+    if ((revents & LINE_DOWN) && queued_bytes(fd) + static_cast<int>(got) < 2) {
+      return {link_status::lost, 0};
+    }
     woke_readable = (revents & POLLIN) != 0;
   }
 }
 
-bool input_pending(serial_port& port) { return queued_bytes(fd_of(port)) != 0; }
+link_status line_before_request(serial_port& port) {
+  if (port_backend::chatter(port)) return link_status::chatter;
+  const int queued = queued_bytes(fd_of(port));
+  if (queued < 0) return link_status::lost;
+  return queued == 0 ? link_status::ok : link_status::unexpected;
+}
+
+link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
+  const int fd = fd_of(port);
+  const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
+  for (;;) {
+    const int queued = queued_bytes(fd);
+    if (queued < 0) return link_status::lost;
+    if (queued > 0) return link_status::unexpected;
+    const auto now = clock::now();
+    if (now >= until) return link_status::ok;
+    // poll() counts in milliseconds: the last part of the wait is a plain pause.
+    const auto left = until - now;
+    if (left < std::chrono::milliseconds{1}) {
+      pause_for(left);
+      continue;
+    }
+    const short revents =
+        wait_for(fd, POLLIN, static_cast<int>(std::chrono::floor<std::chrono::milliseconds>(left).count()));
+    if ((revents & LINE_DOWN) && queued_bytes(fd) <= 0) return link_status::lost;
+  }
+}
 
 int stop_request() noexcept { return noted_stop; }
 

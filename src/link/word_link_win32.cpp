@@ -22,6 +22,8 @@ struct port_backend {
     return serial_port(reinterpret_cast<serial_port::native_handle>(handle), bound);
   }
   static HANDLE handle(const serial_port& port) { return reinterpret_cast<HANDLE>(port.handle_); }
+  static line_clock& line(serial_port& port) { return port.line_; }
+  static bool& chatter(serial_port& port) { return port.chatter_; }
 };
 
 namespace {
@@ -71,25 +73,28 @@ long queued_bytes(HANDLE handle) {
   return static_cast<long>(status.cbInQue);
 }
 
+enum class line_quiet { quiet, chatter, gone };
+
 // After the setting: whatever the input queue holds is stale, and so is whatever still arrives
-// until the line has been quiet for QUIET_TIME. Waits at most `bound`; a line that never goes
-// quiet is left to the first request, which finds the bytes waiting. False when the device
-// cannot be asked any more.
-bool settle_line(HANDLE handle, std::chrono::milliseconds bound) {
-  if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR)) return false;
+// until the line has been quiet for QUIET_TIME. Waits at most `bound`: a line that never goes
+// quiet sends without being asked, which the first request reports. A stop request ends the wait
+// at once. `gone` when the device cannot be asked any more.
+line_quiet settle_line(HANDLE handle, std::chrono::milliseconds bound, const std::atomic<int>& stop) {
+  if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR)) return line_quiet::gone;
   const auto give_up = clock::now() + bound;
   auto quiet_since = clock::now();
   for (;;) {
     const long queued = queued_bytes(handle);
-    if (queued < 0) return false;
+    if (queued < 0) return line_quiet::gone;
     const auto now = clock::now();
     if (queued > 0) {
       (void)::PurgeComm(handle, PURGE_RXCLEAR);
       quiet_since = now;
     } else if (now - quiet_since >= QUIET_TIME) {
-      return true;
+      return line_quiet::quiet;
     }
-    if (now >= give_up) return true;
+    if (now >= give_up) return line_quiet::chatter;
+    if (stop != 0) return line_quiet::quiet;
     ::Sleep(1);
   }
 }
@@ -99,6 +104,7 @@ bool settle_line(HANDLE handle, std::chrono::milliseconds bound) {
 // as the system's own handler would. The noted value is the C runtime's signal number for the
 // event: SIGINT for Ctrl-C, SIGBREAK for Ctrl-Break, SIGTERM for the close.
 std::atomic<int> noted_stop{0};
+std::atomic<long long> noted_stop_at_ms{0};
 std::atomic<bool> closing_console{false};
 bool handler_installed = false;  // changed by the main thread only
 
@@ -120,8 +126,15 @@ BOOL WINAPI on_console_event(DWORD event) {
   if (request == 0) return FALSE;
   // Set before the request is noted, so that the close of the port cannot miss it.
   if (event == CTRL_CLOSE_EVENT) closing_console = true;
+  const auto now_ms = static_cast<long long>(::GetTickCount64());
   int none = 0;
-  if (!noted_stop.compare_exchange_strong(none, request)) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+  if (noted_stop.compare_exchange_strong(none, request)) {
+    noted_stop_at_ms = now_ms;
+  } else if (now_ms - noted_stop_at_ms >= STOP_REPEAT.count()) {
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
+  } else {
+    return TRUE;  // the same request, delivered twice
+  }
   // The system ends the process as soon as this handler returns from a close, or a few seconds
   // later at the latest: waiting here gives the command that time to reach its boundary and end
   // the process itself.
@@ -178,7 +191,9 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   if (!::SetCommTimeouts(handle, &timeouts)) {
     return failed(open_failure::refused_setting, ::GetLastError());
   }
-  if (!settle_line(handle, bound)) return failed(open_failure::other, ::GetLastError());
+  const line_quiet quiet = settle_line(handle, bound, noted_stop);
+  if (quiet == line_quiet::gone) return failed(open_failure::other, ::GetLastError());
+  port_backend::chatter(port) = quiet == line_quiet::chatter;
   return open_result{std::move(port), open_failure::none, 0};
 }
 
@@ -193,6 +208,7 @@ link_status send_word(serial_port& port, unsigned value) {
                                   &written, nullptr);
     if (done && written > 0) {
       sent += written;
+      port_backend::line(port).wrote(written);
       deadline.progressed();
       continue;
     }
@@ -209,7 +225,11 @@ link_status send_word(serial_port& port, unsigned value) {
 
 word_result receive_word(serial_port& port) {
   const HANDLE handle = handle_of(port);
-  progress_deadline deadline(port.bound());
+  // Whether a port here moves bytes at the line rate cannot be told from its handle, so only the
+  // answer clock applies: the bound counts from the moment the request can have left the line.
+  line_clock& line = port_backend::line(port);
+  line.answer_awaited();
+  progress_deadline deadline(port.bound(), line.sent_until());
   long seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
   for (;;) {
     const long queued = queued_bytes(handle);
@@ -243,7 +263,24 @@ word_result receive_word(serial_port& port) {
   }
 }
 
-bool input_pending(serial_port& port) { return queued_bytes(handle_of(port)) != 0; }
+link_status line_before_request(serial_port& port) {
+  if (port_backend::chatter(port)) return link_status::chatter;
+  const long queued = queued_bytes(handle_of(port));
+  if (queued < 0) return link_status::lost;
+  return queued == 0 ? link_status::ok : link_status::unexpected;
+}
+
+link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
+  const HANDLE handle = handle_of(port);
+  const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
+  for (;;) {
+    const long queued = queued_bytes(handle);
+    if (queued < 0) return link_status::lost;
+    if (queued > 0) return link_status::unexpected;
+    if (clock::now() >= until) return link_status::ok;
+    ::Sleep(1);
+  }
+}
 
 int stop_request() noexcept { return noted_stop; }
 

@@ -1,5 +1,6 @@
-// Opening the HEX input on a POSIX system: a named pipe must not hold the run while no writer
-// comes, and a device that never ends or never starts is refused.
+// The HEX input on a POSIX system: a named pipe must not hold the run while no writer comes, a
+// device that never ends or never starts is refused, and every wait for text is a poll() in short
+// slices, so that a stop request is seen however the input behaves.
 #include "platform/input_file.h"
 
 #include <fcntl.h>
@@ -7,22 +8,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ttyprog {
 
 namespace {
 
-// True once the pipe has a byte to read or its writer has been and gone (end of file).
-bool writer_came(int fd, std::chrono::milliseconds wait) {
-  const auto deadline = std::chrono::steady_clock::now() + wait;
+using clock = std::chrono::steady_clock;
+
+bool stop_asked(input_stop_check stop) { return stop != nullptr && stop(); }
+
+// Waits at most `wait`, and never longer than one slice, until `fd` has something to read (a
+// byte, its end, a hang-up or an error: read() tells which). A signal ends the wait early.
+bool readable_within(int fd, std::chrono::milliseconds wait) {
+  pollfd pfd{fd, POLLIN, 0};
+  const auto slice = std::clamp(wait, std::chrono::milliseconds{0}, INPUT_STOP_SLICE);
+  const int ready = ::poll(&pfd, 1, static_cast<int>(slice.count()));
+  return ready > 0 || (ready < 0 && errno != EINTR);
+}
+
+enum class writer { came, none, stopped };
+
+// Whether the pipe has a byte to read or its writer has been and gone (end of file) within `wait`.
+writer wait_for_writer(int fd, std::chrono::milliseconds wait, input_stop_check stop) {
+  const auto deadline = clock::now() + wait;
   for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
+    if (stop_asked(stop)) return writer::stopped;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+    if (readable_within(fd, left)) return writer::came;
+    if (left.count() <= 0) return writer::none;
   }
 }
 
@@ -35,7 +50,8 @@ bool is_standard_input(const struct stat& named) {
 
 }  // namespace
 
-hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait) {
+hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait,
+                       input_stop_check stop) {
   // Looked at before the open, since opening a terminal or a port can change it. Standard input is
   // read from whatever it is, so the path of standard input itself is let through.
   struct stat named{};
@@ -54,10 +70,15 @@ hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait) 
   if (::fstat(fd, &info) != 0) return refused(hex_file_refusal::system, errno);
   // A directory opens here but cannot be read as text: it is no file to load, as on Windows.
   if (S_ISDIR(info.st_mode)) return refused(hex_file_refusal::directory, 0);
-  if (S_ISFIFO(info.st_mode) && !writer_came(fd, writer_wait)) {
-    return refused(hex_file_refusal::no_writer, 0);
+  if (S_ISFIFO(info.st_mode)) {
+    switch (wait_for_writer(fd, writer_wait, stop)) {
+      case writer::came: break;
+      case writer::none: return refused(hex_file_refusal::no_writer, 0);
+      case writer::stopped: return refused(hex_file_refusal::stopped, 0);
+    }
   }
-  // From here on reads wait for the writer, as they do on standard input.
+  // From here on a read that finds nothing waits for the writer, as on standard input; reads come
+  // only after poll() found something, so it does not hold the run.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     return refused(hex_file_refusal::system, errno);
@@ -65,6 +86,20 @@ hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait) 
   std::FILE* file = ::fdopen(fd, "r");
   if (file == nullptr) return refused(hex_file_refusal::system, errno);
   return {file, hex_file_refusal::none, 0};
+}
+
+input_chunk read_hex_input(std::FILE* file, std::span<char> into, input_stop_check stop) {
+  // The descriptor is read directly: fread would wait for a whole buffer on a pipe, and a read
+  // the system restarts after a signal would not come back to ask `stop`.
+  const int fd = ::fileno(file);
+  for (;;) {
+    if (stop_asked(stop)) return {input_read::stopped, 0};
+    if (!readable_within(fd, INPUT_STOP_SLICE)) continue;  // nothing yet, or a signal came
+    const ssize_t got = ::read(fd, into.data(), into.size());
+    if (got > 0) return {input_read::more, static_cast<std::size_t>(got)};
+    if (got == 0) return {input_read::end, 0};
+    if (errno != EINTR && errno != EAGAIN) return {input_read::failed, 0};
+  }
 }
 
 }  // namespace ttyprog

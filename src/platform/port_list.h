@@ -1,11 +1,9 @@
 // The serial ports present: those with a stable name (and the device it points to), then those
 // without one that have hardware behind them.
 //
-// Only looks: no device is opened. The order of the list is the caller's business.
+// Only looks: no device is opened. The ports are handed over one at a time, as many as there are;
+// their order is the caller's business.
 #pragma once
-
-#include <array>
-#include <cstddef>
 
 #include "platform/port_diagnosis.h"
 
@@ -26,16 +24,13 @@ struct listed_port {
   fixed_text<160> device;       // the port's own name, the one that opens it
 };
 
-inline constexpr std::size_t MAX_LISTED_PORTS = 64;
+// Called once for each port found.
+using port_visitor = void (*)(void* context, const listed_port& port);
 
-struct serial_port_list {
-  std::array<listed_port, MAX_LISTED_PORTS> ports{};  // those with a stable name first
-  std::size_t count = 0;
-  bool more = false;  // further ports exist than `ports` holds
-};
-
-// The serial ports present. A port reached by a stable name is listed once, under that name; a
-// stable name whose device is gone is left out, and so is a port with no device node to open.
-serial_port_list list_serial_ports(const port_list_roots& roots = {});
+// Calls `visit` for every serial port present, however many there are: first each stable name
+// that leads to a device (a dead or looping link is left out before anything else), then each
+// port without one that has hardware behind it and a device node to open. A port reached by a
+// stable name comes once, under that name. The order within each group is the system's.
+void for_each_serial_port(const port_list_roots& roots, port_visitor visit, void* context);
 
 }  // namespace ttyprog

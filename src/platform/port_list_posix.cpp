@@ -74,20 +74,31 @@ bool link_target(const char* link, path_text& device) {
          resolve_dots(joined.c_str(), device);
 }
 
-bool add_port(serial_port_list& list, const path_text& stable_name, const path_text& device) {
-  if (list.count == list.ports.size()) {
-    list.more = true;
-    return false;
+// Calls `found(stable_name, device)` for each entry of the stable-name directory that is a link
+// leading to a device that exists: a dead link, a looping one (stat fails) or anything that is
+// no link is passed over.
+template <typename Found>
+void for_each_stable_name(const char* by_id, Found found) {
+  if (by_id == nullptr) return;
+  const std::unique_ptr<DIR, directory_closer> names(::opendir(by_id));
+  if (!names) return;
+  while (const dirent* entry = ::readdir(names.get())) {
+    if (entry->d_name[0] == '.') continue;
+    path_text stable_name, device;
+    if (format_path(stable_name, "%s/%s", by_id, entry->d_name) &&
+        link_target(stable_name.c_str(), device) && exists(device.c_str())) {
+      found(stable_name, device);
+    }
   }
-  list.ports[list.count++] = {stable_name, device};
-  return true;
 }
 
-bool listed(const serial_port_list& list, const path_text& device) {
-  for (std::size_t i = 0; i < list.count; ++i) {
-    if (std::strcmp(list.ports[i].device.c_str(), device.c_str()) == 0) return true;
-  }
-  return false;
+// True when a stable name leads to `device`.
+bool has_stable_name(const char* by_id, const path_text& device) {
+  bool named = false;
+  for_each_stable_name(by_id, [&](const path_text&, const path_text& target) {
+    named = named || std::strcmp(target.c_str(), device.c_str()) == 0;
+  });
+  return named;
 }
 
 // True when the tty has hardware behind it. Every tty of a device has a `device` link; ports of the
@@ -104,20 +115,13 @@ bool has_hardware(const char* tty_class, const char* name) {
 
 }  // namespace
 
-serial_port_list list_serial_ports(const port_list_roots& roots) {
-  serial_port_list list;
-
-  const serial_device_list named = list_serial_devices(roots.by_id);
-  for (std::size_t i = 0; i < named.count; ++i) {
-    path_text device;
-    if (link_target(named.paths[i].c_str(), device) && exists(device.c_str())) {
-      add_port(list, named.paths[i], device);
-    }
-  }
-  // Named ones beyond what `named` holds show up below under their device names.
+void for_each_serial_port(const port_list_roots& roots, port_visitor visit, void* context) {
+  for_each_stable_name(roots.by_id, [&](const path_text& stable_name, const path_text& device) {
+    visit(context, listed_port{stable_name, device});
+  });
 
   const std::unique_ptr<DIR, directory_closer> ttys(::opendir(roots.tty_class));
-  if (!ttys) return list;
+  if (!ttys) return;
   while (const dirent* entry = ::readdir(ttys.get())) {
     const char* name = entry->d_name;
     if (name[0] == '.' || !has_hardware(roots.tty_class, name)) continue;
@@ -127,10 +131,9 @@ serial_port_list list_serial_ports(const port_list_roots& roots) {
     for (char* c = device.chars.data() + std::strlen(roots.dev); *c != '\0'; ++c) {
       if (*c == '!') *c = '/';
     }
-    if (!exists(device.c_str()) || listed(list, device)) continue;
-    if (!add_port(list, {}, device)) break;
+    if (!exists(device.c_str()) || has_stable_name(roots.by_id, device)) continue;
+    visit(context, listed_port{{}, device});
   }
-  return list;
 }
 
 }  // namespace ttyprog

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "support/pty.h"
@@ -81,6 +82,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
   if (options.typed) write_bytes(master, std::vector<std::uint8_t>(options.typed->begin(), options.typed->end()));
   int out = out_pipe[0];
   const auto deadline = clock::now() + options.timeout;
+  std::optional<clock::time_point> signalled;
   while ((master >= 0 || out >= 0) && clock::now() < deadline) {
     pollfd fds[2] = {{master, POLLIN, 0}, {out, POLLIN, 0}};
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
@@ -88,6 +90,10 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
     if (fds[0].revents != 0 && !drain(master, result.terminal)) master = -1;  // pty_pair closes it
+    if (options.signal != 0 && !signalled && result.terminal.find(options.shown) != std::string::npos) {
+      ::kill(pid, options.signal);
+      signalled = clock::now();
+    }
     if (fds[1].revents != 0 && !drain(out, result.out)) {
       ::close(out);
       out = -1;
@@ -101,7 +107,11 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     result.timed_out = true;
   }
   ::waitpid(pid, &status, 0);
+  if (signalled) {
+    result.after_signal = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - *signalled);
+  }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 

@@ -19,11 +19,18 @@ struct terminal_options {
   std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
   std::optional<gid_t> group;
   bool controlling = false;         // the terminal becomes the run's controlling terminal
+  // Sends `signal` to the run once the terminal shows `shown` (as a user who presses Ctrl-C
+  // after reading a prompt); 0 for none.
+  int signal = 0;
+  std::string shown;
   std::chrono::milliseconds timeout{20'000};
 };
 
 struct terminal_result {
   int exit_code = -1;
+  int signal = 0;  // the signal that ended the run, or 0
+  // From the options' signal to the end of the run; negative when none was sent.
+  std::chrono::milliseconds after_signal{-1};
   bool timed_out = false;
   std::string out;       // standard output, when it was a pipe
   std::string terminal;  // every byte written to the terminal (raw: no newline translation)
