@@ -43,8 +43,7 @@ list_step() {
   "$@" > "$out/$name.out" 2> "$out/$name.err" < /dev/null &
   pid=$!
   if [ "$name" = "${WHILE_RUNNING:-}" ]; then while_running "$port" "$out"; fi
-  wait "$pid"
-  rc=$?
+  if wait "$pid"; then rc=0; else rc=$?; fi  # (run.sh has set -e)
   echo $rc > "$out/$name.rc"
   # A failed run may leave the programmer still answering: a 512-word block takes 1.07 s.
   if [ $rc -ne 0 ] && [ -n "${RUN_SPACING:-}" ]; then sleep 1.2; fi

@@ -125,8 +125,9 @@ while_running() {  # PORT OUT: the line as the driver holds it while ttyprog run
 compare_step() {  # NAME STEP OUT
   for part in out err rc; do
     if ! cmp -s "/expect/$2.$part" "$3/$2.$part"; then
-      report FAIL "$1 $2: standard $part differs from the pseudo-terminal's (rc $(cat "$3/$2.rc"))" \
-        "$(diff "/expect/$2.$part" "$3/$2.$part" | cut -c 1-96)"
+      report FAIL "$1 $2: standard $part differs from the pseudo-terminal's (exit $(cat "$3/$2.rc"))" \
+        "$(diff "/expect/$2.$part" "$3/$2.$part" | cut -c 1-96 | head -n 8
+          sed 's/^/stderr: /' "$3/$2.err" | head -n 4)"
       return
     fi
   done
