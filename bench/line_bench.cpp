@@ -18,6 +18,7 @@
 #include "bench_process.h"
 #include "hex_files.h"
 #include "pace_check.h"
+#include "support/scoped_env.h"
 
 using namespace ttyprog::bench;
 
@@ -185,18 +186,6 @@ bool loader_table(const paths& p, int runs) {
   return all_ok;
 }
 
-// Sets an environment variable for the child processes started while it lives.
-class scoped_env {
- public:
-  scoped_env(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
-  scoped_env(const scoped_env&) = delete;
-  scoped_env& operator=(const scoped_env&) = delete;
-  ~scoped_env() { ::unsetenv(name_); }
-
- private:
-  const char* name_;
-};
-
 // One port's part of a production run: writeprogram, then verifyprogram if the write succeeded.
 struct port_run {
   bool ok = false;
@@ -253,7 +242,7 @@ bool parallel_table(const paths& p, int runs) {
   constexpr std::size_t PORTS = 8;
   const std::string hex = p.dir + "/parallel.hex";
   write_file(hex, full_program_hex(trailer::end_only));
-  const scoped_env strict("TTYPROG_STRICT", "1");
+  const ttyprog::test::scoped_env strict("TTYPROG_STRICT", "1");
   std::vector<std::unique_ptr<simulator>> sims;
   std::vector<std::string> ports;
   for (std::size_t i = 0; i < PORTS; ++i) {

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
   sim_target target(opt.target, opt.faults);
   const line_timing timing{opt.pace, std::chrono::microseconds(opt.word_time_us),
-                           std::chrono::milliseconds(opt.split_pause_ms),
+                           std::chrono::milliseconds(opt.split_pause_ms), opt.chatter,
                            std::chrono::milliseconds(opt.session_gap_ms)};
   switch (serve(pty, target, trace, timing, stop.get(), opt.late_stale.view())) {
     case serve_end::stopped:

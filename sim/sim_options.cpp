@@ -62,6 +62,13 @@ Faults. Counts start at 1 and run over the simulator's whole life, across sessio
   --hang-up-in-answer N  the same, but hang up after the half answer (as --hang-up-after does)
   --extra-status N     send the Nth status word (every status answer counts) twice: the
                        second one answers nothing the tool asked
+  --early-status N     answer the Nth write block (every 0x8010 counts) with c000 as soon as its
+                       first data word is in, while the rest is still arriving (with --pace at
+                       the line rate), then answer it as usual once it is complete; the early
+                       word counts for neither --refuse nor --extra-status
+  --chatter            from the start of every session send c000 unasked, word after word at
+                       the 9600-baud line rate (2 byte times a word), for as long as the
+                       session lasts; requests are still taken and answered in between
   --stale HEX          leave these bytes (up to 32, as hexadecimal pairs) waiting in the
                        terminal's input queue at start-up, as an earlier run could leave them
   --late-stale HEX     send these bytes (up to 32) one every byte time as soon as the first
@@ -102,10 +109,10 @@ std::optional<T> parse_number(std::string_view text, int base) {
 enum class valued {
   link, trace, device_id, user_id, config, refuse, refuse_status, silent_after, hang_up_after,
   short_read, long_read, split_pause, cut_answer, hang_up_in_answer, extra_status, stale,
-  late_stale, word_time, device, session_gap,
+  late_stale, word_time, early_status, device, session_gap,
 };
 
-constexpr std::array<std::pair<std::string_view, valued>, 20> VALUED_OPTIONS{{
+constexpr std::array<std::pair<std::string_view, valued>, 21> VALUED_OPTIONS{{
     {"--link", valued::link},
     {"--trace", valued::trace},
     {"--device-id", valued::device_id},
@@ -124,6 +131,7 @@ constexpr std::array<std::pair<std::string_view, valued>, 20> VALUED_OPTIONS{{
     {"--stale", valued::stale},
     {"--late-stale", valued::late_stale},
     {"--word-time", valued::word_time},
+    {"--early-status", valued::early_status},
     {"--device", valued::device},
     {"--session-gap", valued::session_gap},
 }};
@@ -171,6 +179,7 @@ struct parser {
       case valued::word_time:
         word_time_given = true;
         return millis(o.word_time_us);
+      case valued::early_status: return count(o.faults.early_status);
       case valued::device: return path(o.device_path, value);
       case valued::session_gap: return millis(o.session_gap_ms);
     }
@@ -234,6 +243,10 @@ options_result parse_options(std::span<const char* const> args) {
     }
     if (arg == "--pace") {
       result.options.pace = true;
+      continue;
+    }
+    if (arg == "--chatter") {
+      result.options.chatter = true;
       continue;
     }
     const std::size_t eq = arg.find('=');

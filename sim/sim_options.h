@@ -29,6 +29,7 @@ struct sim_options {
   fault_settings faults;
   std::uint32_t split_pause_ms = 0;  // pause between the two bytes of every answer word
   bool pace = false;                 // move bytes at 9600 baud
+  bool chatter = false;              // send REPLY_OK unasked, all session long, at the line rate
   std::uint32_t word_time_us = 0;    // programming time per word written into the target
   bool help = false;
   bool version = false;

@@ -29,6 +29,9 @@ constexpr int IDLE_RECHECK_MS = 1000;
 
 constexpr short LINE_DOWN = POLLHUP | POLLERR;
 
+// A word's time on the line: its two bytes.
+constexpr auto WORD_TIME_ON_LINE = 2 * BYTE_TIME;
+
 class server {
  public:
   server(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
@@ -53,6 +56,8 @@ class server {
   void take_bytes(std::span<const std::uint8_t> bytes);
   void send(const answer& reply);
   void send_late_stale();
+  void send_chatter();
+  int chatter_wait_ms() const;
   bool program_gone() const;
   bool write_bytes(std::span<const std::uint8_t> bytes);
 
@@ -70,6 +75,8 @@ class server {
   std::uint64_t sessions_ = 0;
   clock::time_point rx_done_{};  // paced: when the last received byte has fully arrived
   clock::time_point tx_free_{};  // paced: when the line is free for the next byte out
+  clock::time_point chatter_from_{};  // --chatter: the start of the session's unasked words
+  std::int64_t chatter_words_ = 0;    // --chatter: words due so far (sent, or skipped)
   clock::time_point line_moved_{};  // when the last byte in or out has crossed the line
   bool heard_ = false;              // a byte has come in this session
 };
@@ -86,7 +93,8 @@ serve_end server::run() {
 
     std::array<pollfd, 2> fds{
         {{stop_fd_, POLLIN, 0}, {in_session_ ? pty_.master.get() : watch_.get(), POLLIN, 0}}};
-    const int timeout = in_session_ ? -1 : (watch_ ? IDLE_RECHECK_MS : 10);
+    const int timeout = in_session_ ? (timing_.chatter ? chatter_wait_ms() : -1)
+                                    : (watch_ ? IDLE_RECHECK_MS : 10);
     if (!in_session_ && !watch_) fds[1].fd = -1;
     if (::poll(fds.data(), fds.size(), timeout) < 0) {
       if (errno == EINTR) continue;
@@ -99,6 +107,7 @@ serve_end server::run() {
     }
     if (fds[1].revents & POLLNVAL) return serve_end::failed;
     if (fds[1].revents & POLLIN) read_master();
+    if (timing_.chatter) send_chatter();
     if (hang_up_) {
       pty_.master.reset();  // the program sees the line drop
       return serve_end::hung_up;
@@ -126,7 +135,8 @@ void server::begin_session() {
   trace_.session(++sessions_);
   target_.new_session();
   assembler_.reset();
-  rx_done_ = tx_free_ = clock::now();
+  rx_done_ = tx_free_ = chatter_from_ = clock::now();
+  chatter_words_ = 0;
   heard_ = false;
   if (!late_stale_.empty()) send_late_stale();
 }
@@ -152,6 +162,32 @@ void server::send_late_stale() {
     if (program_gone() || !write_bytes(late_stale_.subspan(i, 1))) break;
   }
   late_stale_ = {};
+}
+
+// Chatter: REPLY_OK without being asked, one word every two byte times from the start of the
+// session. After a late wake-up at most two due words go out together; words due while the line
+// carried an answer are skipped, not sent in a burst. A word the terminal has no room for is
+// lost, as on a line whose receiver is not read.
+void server::send_chatter() {
+  const std::int64_t due = (clock::now() - chatter_from_) / WORD_TIME_ON_LINE;
+  if (due <= chatter_words_) return;
+  const std::size_t count = due - chatter_words_ > 1 ? 2 : 1;
+  chatter_words_ = due;
+  if (program_gone()) return;
+  std::array<std::uint8_t, 4> bytes{};
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(REPLY_OK >> 8);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(REPLY_OK & 0xFFu);
+  }
+  const ssize_t n = ::write(pty_.master.get(), bytes.data(), 2 * count);
+  for (ssize_t word = 0; word < n / 2; ++word) trace_.sent(REPLY_OK);
+}
+
+// Milliseconds until the next chatter word is due, rounded up.
+int server::chatter_wait_ms() const {
+  const auto next = chatter_from_ + (chatter_words_ + 1) * WORD_TIME_ON_LINE;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // The program has closed the terminal: what is still to be sent would reach nobody (a real port

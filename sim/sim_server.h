@@ -35,6 +35,7 @@ struct line_timing {
   bool pace = false;
   std::chrono::microseconds word_time{0};    // per word written into the target
   std::chrono::milliseconds split_pause{0};  // between the two bytes of an answer word
+  bool chatter = false;  // REPLY_OK unasked, one word every 2 byte times, all session long
   // A pause this long on the line, in either direction, ends the session; the next word received
   // starts a new one. 0: off. For a line whose other end stays open, so no hang-up is ever seen.
   std::chrono::milliseconds session_gap{0};

@@ -56,10 +56,13 @@ answer sim_target::take(std::uint16_t word) {
       state_ = expect::write_data;
       return {};
 
-    case expect::write_data:
+    case expect::write_data: {
       block_[block_filled_++] = word;
       if (block_filled_ == block_length_) state_ = expect::write_end;
-      return {};
+      answer early;
+      if (std::exchange(early_status_due_, false)) early.push(REPLY_OK);
+      return early;
+    }
 
     case expect::write_end:
       if (word != END_OF_BLOCK) {
@@ -113,6 +116,7 @@ answer sim_target::start_command(std::uint16_t word) {
       }
       return finish_status(REPLY_OK, 0);
     case CMD_WRITE_PROGRAM:
+      early_status_due_ = faults_.early_status == ++write_blocks_;
       enter_block(block_kind::write);
       state_ = expect::write_length;
       return {};

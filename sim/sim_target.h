@@ -70,6 +70,10 @@ struct fault_settings {
   // The Nth status answer (every status word counts) is sent twice: the second one answers
   // nothing the tool asked.
   std::uint64_t extra_status = 0;
+  // The Nth write block (counting every CMD_WRITE_PROGRAM) is answered REPLY_OK as soon as its
+  // first data word is in, before the rest has arrived; once complete it is answered as usual.
+  // The early word is no status answer: it counts for neither --refuse nor --extra-status.
+  std::uint64_t early_status = 0;
 };
 
 // The words to send back after one received word, in order.
@@ -142,6 +146,8 @@ class sim_target {
   std::uint64_t status_answers_ = 0;
   bool extra_status_due_ = false;  // the status answer being made is the one sent twice
   std::uint64_t read_blocks_ = 0;
+  std::uint64_t write_blocks_ = 0;
+  bool early_status_due_ = false;  // the write block being taken in is answered early
   std::uint64_t long_answers_ = 0;
   bool silenced_ = false;  // a cut answer has made the programmer fall silent
 };

@@ -17,6 +17,7 @@
 #include "support/hex_text.h"
 #include "support/session.h"
 #include "support/simulator.h"
+#include "support/temp_dir.h"
 
 namespace ttyprog {
 namespace {
@@ -114,6 +115,7 @@ struct cell {
   std::size_t words_sent;  // exactly these many reached the programmer, none after the failure
   ends timing = ends::promptly;
   bool hangs_up = false;  // the simulator goes away with its terminal
+  bool chatters = false;  // the line never goes quiet, for a second run either
 };
 
 void PrintTo(const cell& c, std::ostream* os) { *os << c.name; }
@@ -165,6 +167,18 @@ std::vector<cell> matrix() {
     cells.push_back({named("late_stale_input", c), c, {"--late-stale", LATE_STALE, "--refuse", "1"},
                      is_status(c) ? failure(c) : success(c), "",
                      is_status(c) ? first_request(c) : whole_run(c)});
+    // A programmer that sends c000 without end from the open on: the line never goes quiet, and
+    // no word of it may pass for an answer.
+    cells.push_back({named("chatter", c), c, {"--pace", "--chatter"}, failure(c), test::SENDS_UNASKED,
+                     0, ends::promptly, false, true});
+  }
+  // A surplus status word after the last exchange of a single command (c000 c000 at once, or the
+  // second one two byte times later on the paced line): the success line waits for a quiet line.
+  for (command c : {command::erase, command::eraseall, command::writeid, command::writeconfig}) {
+    cells.push_back({named("extra_status", c), c, {"--extra-status", "1"}, failure(c), UNEXPECTED,
+                     first_request(c)});
+    cells.push_back({named("extra_status_paced", c), c, {"--pace", "--extra-status", "1"}, failure(c),
+                     UNEXPECTED, first_request(c)});
   }
   // A surplus status word (c000 c000 for the first block) answers nothing the tool asked: the
   // next block is not sent into it.
@@ -240,6 +254,7 @@ TEST_P(FaultMatrix, EndsInTimeWithTheFailureLinesAndFreesThePort) {
     EXPECT_EQ(sim.wait().exit_code, 0);  // the terminal is gone with the simulator
     return;
   }
+  if (c.chatters) return;
   // A second run opens the port at once (an unknown command opens it and sends nothing).
   const test::run_result again = sim.run({"probe"});
   EXPECT_EQ(again.out, test::INVALID_COMMAND);
@@ -264,6 +279,56 @@ TEST(SurplusAnswer, StopsTheNextRequestBeforeItIsSent) {
   EXPECT_EQ(got.run.exit_code, 0);
   EXPECT_EQ(got.wire.size(), FIRST_WRITE_BLOCK);
 }
+
+// A word after the last answer of a read (the IDs, or a block's end): it answers nothing, so the
+// values read are not trusted. Nothing of that answer is printed (the IDs, the block's dump or
+// HEX records), no verify count takes it in, and no HEX end-of-file record closes the text. The
+// programmer sends the word 5 ms after its answer, well within the time the line must stay quiet.
+struct surplus_case {
+  std::string name;
+  std::vector<std::string> args;  // after the port; FILE stands for a 16-word HEX file
+  std::size_t request_words;
+  std::vector<std::uint16_t> answer;
+  std::string out;
+  std::string err;
+};
+
+void PrintTo(const surplus_case& c, std::ostream* os) { *os << c.name; }
+
+constexpr std::size_t SURPLUS_WORDS = 16;
+
+std::vector<surplus_case> surplus_cases() {
+  std::vector<std::uint16_t> block(SURPLUS_WORDS, 0x3FFF);
+  block.push_back(0xFFFF);
+  const std::string n = std::to_string(SURPLUS_WORDS);
+  return {
+      {"readidandconfig", {"readidandconfig"}, 1, {0xFFFF, 0xFFFF, test::DEVICE_ID, 0x3FFF}, READING + FAILED,
+       test::UNEXPECTED},
+      {"readprogram", {"readprogram", n}, 2, block, SIZE_ERROR, test::UNEXPECTED},
+      {"verifyprogram", {"verifyprogram", "FILE"}, 2, block, SIZE_ERROR + VERIFIED, test::UNEXPECTED},
+      {"readhex", {"readhex", n}, 2, block, "", SIZE_ERROR + test::UNEXPECTED},
+  };
+}
+
+class SurplusAfterLastAnswer : public ::testing::TestWithParam<surplus_case> {};
+
+TEST_P(SurplusAfterLastAnswer, IsNoSuccess) {
+  const surplus_case& c = GetParam();
+  test::temp_dir dir;
+  std::vector<std::string> args = c.args;
+  for (std::string& arg : args) {
+    if (arg == "FILE") arg = dir.file_with("image.hex", test::hex_text(SURPLUS_WORDS, 0x3FFF));
+  }
+  const test::session_result got = test::run_with_programmer(
+      {test::scripted({{c.request_words, c.answer, false, {0xC000}, 5ms}})}, args);
+  EXPECT_EQ(got.run.out, c.out);
+  EXPECT_EQ(got.run.err, c.err);
+  EXPECT_EQ(got.run.exit_code, 0);
+  EXPECT_EQ(got.wire.size(), c.request_words) << test::hex_words(got.wire);
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, SurplusAfterLastAnswer, ::testing::ValuesIn(surplus_cases()),
+                         test::case_name{});
 
 }  // namespace
 }  // namespace ttyprog

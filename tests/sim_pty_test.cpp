@@ -171,6 +171,41 @@ TEST(SimPty, LateStaleBytesTrickleInAfterTheOpen) {
   EXPECT_GE(std::chrono::steady_clock::now() - opened, 7 * ttyprog::BYTE_TIME);
 }
 
+// Chatter: c000 unasked from the open on, one word every two byte times, never faster; a request
+// is still answered in between.
+TEST(SimPty, ChatterSendsOkWordsUnaskedAtTheLineRate) {
+  simulator sim({"--chatter"});
+  const auto opening = std::chrono::steady_clock::now();
+  port p(sim.path());
+  const bytes first = read_bytes(p.fd, 96);
+  EXPECT_GE(std::chrono::steady_clock::now() - opening, 48 * 2 * ttyprog::BYTE_TIME - 2ms);
+  ASSERT_EQ(first.size(), 96u);
+  for (std::size_t i = 0; i < first.size(); i += 2) {
+    EXPECT_EQ(first[i] << 8 | first[i + 1], ttyprog::REPLY_OK) << i;
+  }
+  EXPECT_EQ(::write(p.fd, "\x80\x21", 2), 2);
+  const bytes more = read_bytes(p.fd, 400);
+  bool answered = false;
+  for (std::size_t i = 0; i + 1 < more.size(); i += 2) answered |= (more[i] << 8 | more[i + 1]) == 0x0F42;
+  EXPECT_TRUE(answered) << "the device ID never came";
+}
+
+// An early status leaves while the block is still on its way in: on the paced line a block of 103
+// words takes 215 ms to arrive, its early word comes after its first data word.
+TEST(SimPty, EarlyStatusComesWhileTheBlockIsStillArriving) {
+  simulator sim({"--pace", "--word-time", "0", "--early-status", "1"});
+  port p(sim.path());
+  bytes block{0x80, 0x10, 0x00, 0x64};
+  block.resize(block.size() + 200, 0x01);
+  block.insert(block.end(), {0xFF, 0xFF});
+  const auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(::write(p.fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+  EXPECT_EQ(read_bytes(p.fd, 2), (bytes{0xC0, 0x00}));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 150ms);
+  EXPECT_EQ(read_bytes(p.fd, 2), (bytes{0xC0, 0x00}));  // the block's own status
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, 206 * ttyprog::BYTE_TIME);
+}
+
 TEST(SimPty, LinkIsMadeAndRemovedOnSigterm) {
   const temp_dir dir;
   const fs::path link = dir / "port";
@@ -254,7 +289,7 @@ TEST(SimPty, CommandLine) {
   for (const char* option :
        {"--link", "--trace", "--device-id", "--refuse", "--silent-after", "--hang-up-after",
         "--short-read", "--long-read", "--split-pause", "--pace", "--word-time", "--extra-status",
-        "--stale", "--late-stale", "--device", "--session-gap"}) {
+        "--stale", "--late-stale", "--early-status", "--chatter", "--device", "--session-gap"}) {
     EXPECT_NE(h.out.find(option), std::string::npos) << option;
   }
 

@@ -251,6 +251,19 @@ TEST(SimTargetFaults, ExtraStatusSendsTheNthStatusWordTwice) {
   EXPECT_EQ(run(cut, {CMD_READ_ID_CONFIG}).size(), 2u);
 }
 
+TEST(SimTargetFaults, EarlyStatusAnswersTheNthWriteBlockAtItsFirstDataWord) {
+  // Write blocks 1 and 2; the second is answered early, then refused once complete. The early
+  // word counts for neither the refusal nor the extra status.
+  sim_target target({}, {.refuse_exchange = 2, .extra_status = 2, .early_status = 2});
+  EXPECT_EQ(run(target, write_block({1, 2})), words{REPLY_OK});
+  EXPECT_EQ(run(target, {CMD_WRITE_PROGRAM, 3}), words{});
+  EXPECT_EQ(run(target, {7}), words{REPLY_OK});
+  EXPECT_EQ(run(target, {8, 9}), words{});
+  EXPECT_EQ(run(target, {END_OF_BLOCK}), (words{STATUS_REFUSED_DEFAULT, STATUS_REFUSED_DEFAULT}));
+  EXPECT_EQ(target.program_word(2), MEMORY_BLANK);
+  EXPECT_EQ(run(target, write_block({4})), words{REPLY_OK});  // only the Nth block
+}
+
 // --- Bytes to words -----------------------------------------------------------------------------
 
 TEST(SimWordAssembler, HighByteFirstAndAHalfWordCanBeDropped) {
@@ -272,7 +285,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
                             "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
                             "--split-pause", "30", "--link", "/tmp/x", "--pace",
                             "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b",
-                            "--device", "/dev/ttyGS0", "--session-gap=40"});
+                            "--early-status=5", "--chatter", "--device", "/dev/ttyGS0",
+                            "--session-gap=40"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
   EXPECT_EQ(r.options.target.device_id, DEVICE_ID);
   EXPECT_EQ(r.options.target.user_id, 0x00123456u);
@@ -287,6 +301,9 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   EXPECT_EQ(std::vector<std::uint8_t>(r.options.stale.view().begin(), r.options.stale.view().end()),
             (std::vector<std::uint8_t>{0xC0, 0x00, 0xC0}));
   EXPECT_EQ(r.options.late_stale.size, 2u);
+  EXPECT_EQ(r.options.faults.early_status, 5u);
+  EXPECT_TRUE(r.options.chatter);
+  EXPECT_FALSE(parse({}).options.chatter);
   EXPECT_EQ(r.options.device_path, "/dev/ttyGS0");
   EXPECT_EQ(r.options.session_gap_ms, 40u);
 
@@ -305,6 +322,8 @@ TEST(SimOptions, BadCommandLinesAreRejected) {
                                                                 {"--device="},
                                                                 {"--session-gap", "0.5"},
                                                                 {"--pace=1"},
+                                                                {"--chatter", "1"},
+                                                                {"--early-status", "x"},
                                                                 {"extra"}}) {
     EXPECT_FALSE(parse(args).error.empty()) << args.front();
   }

@@ -36,8 +36,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "link/line_clock.h"
@@ -147,13 +149,37 @@ inline constexpr std::chrono::milliseconds STOP_REPEAT{100};
 // session's own terminal, refuses the line setting, or is held by another program.
 open_result open_port(const char* name, std::chrono::milliseconds bound = LINK_TIMEOUT);
 
-// Sends the low 16 bits of `value`, high byte first; returns once both bytes are handed over.
-link_status send_word(serial_port& port, unsigned value);
+// Sends `words` in order, each high byte first; returns once every byte is handed over.
+link_status send_words(serial_port& port, std::span<const std::uint16_t> words);
 
-// Waits until both bytes of a word are queued and takes exactly those two; a further byte stays
-// queued for the next call. The first word awaited after a request is `unexpected` when, on a
-// port that moves bytes at the line rate, bytes came before the request can have been received.
-word_result receive_word(serial_port& port);
+// Sends the low 16 bits of `value`.
+inline link_status send_word(serial_port& port, unsigned value) {
+  const std::uint16_t word = static_cast<std::uint16_t>(value & 0xFFFFu);
+  return send_words(port, {&word, 1});
+}
+
+// Words arrive one every 2 byte times; waking for each costs more than it tells. A wait for many
+// words first sleeps the line time of at most this many, then takes all that came at once.
+inline constexpr std::size_t RECEIVE_BATCH_WORDS = 32;
+
+struct words_result {
+  link_status status = link_status::ok;
+  std::size_t count = 0;  // words stored, at least 1 when status is ok
+};
+
+// Waits until at least one whole word is queued and takes every whole word queued, at most
+// `words.size()`; a further byte stays queued for the next call. A wait for more than one word
+// first sleeps the line time of up to RECEIVE_BATCH_WORDS of them. The first wait after a request
+// is `unexpected` when, on a port that moves bytes at the line rate, bytes came before the request
+// can have been received.
+words_result receive_words(serial_port& port, std::span<std::uint16_t> words);
+
+// Waits for exactly one word.
+inline word_result receive_word(serial_port& port) {
+  std::uint16_t word = 0;
+  const words_result got = receive_words(port, {&word, 1});
+  return {got.status, word};
+}
 
 // Before a request: ok on a quiet line; `chatter` when the line never went quiet at the open,
 // `unexpected` when bytes are waiting, `lost` when the device cannot be asked.

@@ -365,25 +365,35 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   return open_result{std::move(port), open_failure::none, 0};
 }
 
-link_status send_word(serial_port& port, unsigned value) {
+link_status send_words(serial_port& port, std::span<const std::uint16_t> words) {
   const int fd = fd_of(port);
-  const wire_bytes bytes = encode_word(value);
-  std::size_t sent = 0;
+  // A whole block goes to the system in one write: its words as bytes, high byte first.
+  std::array<std::uint8_t, 2 * (BLOCK_WORDS + 3)> bytes{};
   progress_deadline deadline(port.bound());
-  while (sent < bytes.size()) {
-    ssize_t written = ::write(fd, bytes.data() + sent, bytes.size() - sent);
-    if (written > 0) {
-      sent += static_cast<std::size_t>(written);
-      port_backend::line(port).wrote(static_cast<std::size_t>(written));
-      deadline.progressed();
-      continue;
+  while (!words.empty()) {
+    const std::size_t count = std::min(words.size(), bytes.size() / 2);
+    for (std::size_t k = 0; k < count; ++k) {
+      const wire_bytes word = encode_word(words[k]);
+      bytes[2 * k] = word[0];
+      bytes[2 * k + 1] = word[1];
     }
-    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      return link_status::lost;
+    words = words.subspan(count);
+    std::size_t sent = 0;
+    while (sent < 2 * count) {
+      const ssize_t written = ::write(fd, bytes.data() + sent, 2 * count - sent);
+      if (written > 0) {
+        sent += static_cast<std::size_t>(written);
+        port_backend::line(port).wrote(static_cast<std::size_t>(written));
+        deadline.progressed();
+        continue;
+      }
+      if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        return link_status::lost;
+      }
+      const short revents = wait_for(fd, POLLOUT, remaining_ms(deadline.at()));
+      if (revents & LINE_DOWN) return link_status::lost;
+      if (revents == 0 && deadline.passed()) return link_status::timed_out;
     }
-    short revents = wait_for(fd, POLLOUT, remaining_ms(deadline.at()));
-    if (revents & LINE_DOWN) return link_status::lost;
-    if (revents == 0 && deadline.passed()) return link_status::timed_out;
   }
   return link_status::ok;
 }
@@ -410,15 +420,18 @@ link_status await_earliest_answer(serial_port& port) {
   }
 }
 
-word_result receive_word(serial_port& port) {
+words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
   const int fd = fd_of(port);
   const auto bound = port.bound();
   const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
   if (const link_status early = await_earliest_answer(port); early != link_status::ok) return {early, 0};
   // The bound counts the programmer's silence after the request has left the line.
   progress_deadline deadline(bound, port_backend::line(port).sent_until());
-  wire_bytes bytes{};
-  std::size_t got = 0;  // bytes of the word already taken
+  std::array<std::uint8_t, 2 * (BLOCK_WORDS + 1)> bytes{};
+  const std::size_t wanted = 2 * std::min(words.size(), BLOCK_WORDS + 1);
+  // The first sleep: the line time of the words one wake-up is for.
+  const std::size_t batch = 2 * std::min(words.size(), RECEIVE_BATCH_WORDS);
+  std::size_t got = 0;  // bytes taken; whole words are handed over
   int seen = 0;         // bytes queued at the last look; a rise means the programmer is alive
   bool woke_readable = false;
   bool waited_line_time = false;
@@ -428,12 +441,16 @@ word_result receive_word(serial_port& port) {
     if (queued > seen) deadline.progressed();
     seen = queued;
 
-    if (got + static_cast<std::size_t>(queued) >= bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    const std::size_t whole = std::min(wanted, (got + static_cast<std::size_t>(queued)) & ~std::size_t{1});
+    if (whole > got && (whole >= 2)) {
+      const ssize_t n = ::read(fd, bytes.data() + got, whole - got);
       if (n > 0) {
         got += static_cast<std::size_t>(n);
         seen = 0;
-        if (got == bytes.size()) return {link_status::ok, decode_word(bytes)};
+        if (got % 2 == 0) {
+          for (std::size_t k = 0; k < got / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+          return {link_status::ok, got / 2};
+        }
         continue;
       }
       if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
@@ -447,10 +464,11 @@ word_result receive_word(serial_port& port) {
     if (woke_readable && got + static_cast<std::size_t>(queued) == 1) pause_one_ms();
 
     if (!waited_line_time) {
-      // The bytes still missing cannot all be here sooner than the line takes to carry them:
-      // sleeping that long first spares a wake-up for the first byte of the word.
+      // The bytes still to come cannot be here sooner than the line takes to carry them:
+      // sleeping that long first spares the wake-ups for the single words.
       waited_line_time = true;
-      pause_for(BYTE_TIME * static_cast<int>(bytes.size() - got - static_cast<std::size_t>(queued)));
+      const std::size_t have = got + static_cast<std::size_t>(queued);
+      if (batch > have) pause_for(BYTE_TIME * static_cast<int>(batch - have));
       continue;
     }
     const auto now = clock::now();

@@ -10,6 +10,7 @@
 #include "link/comm_setting_win32.h"
 #include "link/deadline.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -197,39 +198,53 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   return open_result{std::move(port), open_failure::none, 0};
 }
 
-link_status send_word(serial_port& port, unsigned value) {
+link_status send_words(serial_port& port, std::span<const std::uint16_t> words) {
   const HANDLE handle = handle_of(port);
-  const wire_bytes bytes = encode_word(value);
-  DWORD sent = 0;
+  // A whole block goes to the driver in one write: its words as bytes, high byte first.
+  std::array<std::uint8_t, 2 * (BLOCK_WORDS + 3)> bytes{};
   progress_deadline deadline(port.bound());
-  while (sent < bytes.size()) {
-    DWORD written = 0;
-    const BOOL done = ::WriteFile(handle, bytes.data() + sent, static_cast<DWORD>(bytes.size()) - sent,
-                                  &written, nullptr);
-    if (done && written > 0) {
-      sent += written;
-      port_backend::line(port).wrote(written);
-      deadline.progressed();
-      continue;
+  while (!words.empty()) {
+    const std::size_t count = std::min(words.size(), bytes.size() / 2);
+    for (std::size_t k = 0; k < count; ++k) {
+      const wire_bytes word = encode_word(words[k]);
+      bytes[2 * k] = word[0];
+      bytes[2 * k + 1] = word[1];
     }
-    // A write that took nothing ran into its own time-out: the output was held for the bound.
-    if (done) return link_status::timed_out;
-    // A failed write is tried again for the bytes still unsent, unless the device has gone, or
-    // nothing has moved for the whole bound.
-    if (queued_bytes(handle) < 0) return link_status::lost;
-    if (deadline.passed()) return link_status::timed_out;
-    ::Sleep(1);
+    words = words.subspan(count);
+    const DWORD size = static_cast<DWORD>(2 * count);
+    DWORD sent = 0;
+    while (sent < size) {
+      DWORD written = 0;
+      const BOOL done = ::WriteFile(handle, bytes.data() + sent, size - sent, &written, nullptr);
+      if (done && written > 0) {
+        sent += written;
+        port_backend::line(port).wrote(written);
+        deadline.progressed();
+        continue;
+      }
+      // A write that took nothing ran into its own time-out: the output was held for the bound.
+      if (done) return link_status::timed_out;
+      // A failed write is tried again for the bytes still unsent, unless the device has gone, or
+      // nothing has moved for the whole bound.
+      if (queued_bytes(handle) < 0) return link_status::lost;
+      if (deadline.passed()) return link_status::timed_out;
+      ::Sleep(1);
+    }
   }
   return link_status::ok;
 }
 
-word_result receive_word(serial_port& port) {
+words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
   const HANDLE handle = handle_of(port);
   // Whether a port here moves bytes at the line rate cannot be told from its handle, so only the
   // answer clock applies: the bound counts from the moment the request can have left the line.
   line_clock& line = port_backend::line(port);
   line.answer_awaited();
   progress_deadline deadline(port.bound(), line.sent_until());
+  const std::size_t wanted = 2 * std::min(words.size(), BLOCK_WORDS + 1);
+  // The first sleep: the line time of the words one wake-up is for.
+  const auto batch = BYTE_TIME * static_cast<int>(2 * std::min(words.size(), RECEIVE_BATCH_WORDS));
+  ::Sleep(static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(batch).count()));
   long seen = 0;  // bytes queued at the last look; a rise means the programmer is alive
   for (;;) {
     const long queued = queued_bytes(handle);
@@ -238,24 +253,24 @@ word_result receive_word(serial_port& port) {
     seen = queued;
 
     if (queued >= 2) {
-      // Both bytes are queued, so the read finds them waiting. A read that fails or takes nothing
-      // gets one more try, after the line's error state is cleared (a framing or overrun error
-      // can hold reads until then); a second such read means the device no longer delivers what
-      // it reported. A short read is continued for the byte still missing.
-      wire_bytes bytes{};
+      // Whole words are queued, so the read finds them waiting. A read that fails or takes
+      // nothing gets one more try, after the line's error state is cleared (a framing or overrun
+      // error can hold reads until then); a second such read means the device no longer delivers
+      // what it reported. A short read is continued for the bytes still missing.
+      std::array<std::uint8_t, 2 * (BLOCK_WORDS + 1)> bytes{};
+      const DWORD size = static_cast<DWORD>(std::min(wanted, static_cast<std::size_t>(queued) & ~std::size_t{1}));
       DWORD got = 0;
       int fruitless = 0;
-      while (got < bytes.size()) {
+      while (got < size) {
         DWORD n = 0;
-        if (::ReadFile(handle, bytes.data() + got, static_cast<DWORD>(bytes.size()) - got, &n,
-                       nullptr) &&
-            n > 0) {
+        if (::ReadFile(handle, bytes.data() + got, size - got, &n, nullptr) && n > 0) {
           got += n;
         } else if (++fruitless > 1 || queued_bytes(handle) < 0) {
           return {link_status::lost, 0};
         }
       }
-      return {link_status::ok, decode_word(bytes)};
+      for (std::size_t k = 0; k < size / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+      return {link_status::ok, size / 2};
     }
 
     if (deadline.passed()) return {link_status::timed_out, 0};

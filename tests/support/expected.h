@@ -38,6 +38,7 @@ std::string dump(const std::vector<std::uint16_t>& words);
 inline const std::string LOST = "Connection to programmer lost!\n";
 inline const std::string NOT_RESPONDING = "Programmer not responding!\n";
 inline const std::string UNEXPECTED = "Unexpected data from programmer!\n";
+inline const std::string SENDS_UNASKED = "Programmer sends without being asked!\n";
 // A run stopped before its first request, on standard error.
 inline const std::string NOTHING_SENT = "Interrupted: nothing was sent.\n";
 // Before the port is open, on standard error.

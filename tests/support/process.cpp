@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +56,36 @@ void drain(int& fd, std::string& into) {
   }
 }
 
+// Starts the child with the default action for the signals the tests send: a script's background
+// job (or nohup) would otherwise hand down SIGINT, SIGQUIT or SIGHUP ignored. With `real_time`,
+// the lowest real-time priority where the system allows it. Returns posix_spawn's error code.
+int spawn(pid_t& pid, const std::string& path, const posix_spawn_file_actions_t& actions,
+          std::vector<char*>& args, bool real_time) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&defaults, signal_number);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  short flags = POSIX_SPAWN_SETSIGDEF;
+  if (real_time) {
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    posix_spawnattr_setschedpolicy(&attributes, SCHED_FIFO);
+    posix_spawnattr_setschedparam(&attributes, &priority);
+    posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_SETSCHEDULER));
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, args.data(), environ);
+    if (rc != EPERM) {
+      posix_spawnattr_destroy(&attributes);
+      return rc;
+    }
+  }
+  posix_spawnattr_setflags(&attributes, flags);
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  return rc;
+}
+
 }  // namespace
 
 child_process::child_process(const std::string& path, const std::vector<std::string>& argv,
@@ -80,7 +111,7 @@ child_process::child_process(const std::string& path, const std::vector<std::str
 
   start_ = clock::now();
   deadline_ = start_ + options.timeout;
-  const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, args.data(), environ);
+  const int rc = spawn(pid_, path, actions, args, options.real_time);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in.read);
   ::close(out.write);

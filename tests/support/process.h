@@ -14,6 +14,9 @@ struct run_options {
   std::string stdin_bytes;      // fed to standard input, which then reaches end of file
   bool close_stdin = false;     // start the child with descriptor 0 closed instead
   std::chrono::milliseconds timeout{20'000};  // then the child is killed
+  // Started with the lowest real-time scheduling priority where the system allows it (root), so
+  // that the load of the machine does not delay it; otherwise as usual.
+  bool real_time = false;
 };
 
 struct run_result {
@@ -41,6 +44,8 @@ class child_process {
 
   // Sends `signal` to the child.
   void send_signal(int signal) const;
+  // The child's process ID while it runs (-1 once it has been waited for).
+  pid_t pid() const noexcept { return pid_; }
 
   // Pumps standard input and output until the child ends or the timeout runs out.
   run_result wait();

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +26,7 @@ responder scripted(std::vector<step> steps) {
              -> std::optional<reply> {
     if (*next >= steps.size() || request.size() < steps[*next].request_words) return std::nullopt;
     const step& now = steps[(*next)++];
-    return reply{now.answer, now.hang_up};
+    return reply{now.answer, now.hang_up, now.late, now.late_pause};
   };
 }
 
@@ -41,6 +43,11 @@ programmer::programmer(pty_pair& pty, programmer_options options)
   stop_read_ = fds[0];
   stop_write_ = fds[1];
   thread_ = std::thread([this] { run(); });
+  // A programmer is hardware, whose timing the machine's load never delays: where the system
+  // allows it (root), its thread runs with the lowest real-time priority.
+  sched_param priority{};
+  priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+  (void)pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &priority);
 }
 
 programmer::~programmer() {
@@ -139,6 +146,10 @@ void programmer::run() {
       if (!answer) continue;
       request.clear();
       if (!send(answer->words)) return;
+      if (!answer->late.empty()) {
+        std::this_thread::sleep_for(answer->late_pause);
+        if (!send(answer->late)) return;
+      }
       if (answer->hang_up) {
         pty_.close_master();
         return;

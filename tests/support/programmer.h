@@ -19,6 +19,9 @@ namespace ttyprog::test {
 struct reply {
   std::vector<std::uint16_t> words;  // sent back, each high byte first
   bool hang_up = false;              // then close the master (the tool sees the line drop)
+  // Then, `late_pause` after `words` have gone, these: words the tool did not wait for.
+  std::vector<std::uint16_t> late{};
+  std::chrono::milliseconds late_pause{0};
 };
 
 // Called after every received word with the words received since the last reply, i.e. the request
@@ -30,6 +33,8 @@ struct step {
   std::size_t request_words = 1;
   std::vector<std::uint16_t> answer;
   bool hang_up = false;
+  std::vector<std::uint16_t> late{};  // sent `late_pause` after `answer`
+  std::chrono::milliseconds late_pause{0};
 };
 
 // Plays the steps in order, then stays silent (still recording).

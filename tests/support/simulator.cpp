@@ -9,6 +9,13 @@ namespace ttyprog::test {
 
 namespace {
 
+// The simulator plays hardware, whose timing the machine's load never delays: a chattering
+// programmer that paused for 21 ms would let the open find a quiet line.
+run_options as_hardware(run_options run) {
+  run.real_time = true;
+  return run;
+}
+
 std::vector<std::string> command_line(std::vector<std::string> options, const temp_dir& dir) {
   // The test's own options come last: the later of two equal options wins.
   options.insert(options.begin(), {TTYPROG_SIM_BIN, "--trace", (dir / "trace").string()});
@@ -18,7 +25,7 @@ std::vector<std::string> command_line(std::vector<std::string> options, const te
 }  // namespace
 
 simulator::simulator(std::vector<std::string> options, const run_options& run)
-    : process_(TTYPROG_SIM_BIN, command_line(std::move(options), dir_), run),
+    : process_(TTYPROG_SIM_BIN, command_line(std::move(options), dir_), as_hardware(run)),
       path_(process_.read_line()) {}
 
 run_result simulator::run(std::vector<std::string> args, const run_options& options) const {
