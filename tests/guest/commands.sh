@@ -8,33 +8,35 @@
 # other end stays open, the simulator tells runs apart by a pause (its --session-gap).
 #
 # The steps are in the order the simulator must see them: its --extra-status 1 fault is the first
-# status of its life, so step 01 meets it. 01 and 11 are compared with the texts in expected/
-# rather than with the reference, since they are about timing that a pseudo-terminal lacks.
+# status of its life, so step 01 meets it, and its --early-status 2 fault the second write block
+# (step 02). 01, 02 and 12 are compared with the texts in expected/ rather than with the
+# reference: they are about timing, which a pseudo-terminal does not have.
 
 run_list() {
   tp=$1 port=$2 data=$3 out=$4
   mkdir -p "$out"
   list_step 01-extra-status env TTYPROG_STRICT=1 "$tp" "$port" writeprogram "$data/block.hex"
-  list_step 02-erase "$tp" "$port" erase
-  list_step 03-eraseall "$tp" "$port" eraseall
-  list_step 04-writeid "$tp" "$port" writeid 1234abcd
-  list_step 05-writeconfig "$tp" "$port" writeconfig 3f72
-  list_step 06-readidandconfig "$tp" "$port" readidandconfig
-  list_step 07-writeprogram "$tp" "$port" writeprogram "$data/sample.hex"
-  list_step 08-verifyprogram "$tp" "$port" verifyprogram "$data/sample.hex"
-  list_step 09-readprogram "$tp" "$port" readprogram 1001
-  list_step 10-readhex "$tp" "$port" readhex 100
-  list_step 11-word-time env TTYPROG_STRICT=1 TTYPROG_TIMEOUT=0.8 "$tp" "$port" writeprogram \
+  list_step 02-early-status env TTYPROG_STRICT=1 "$tp" "$port" writeprogram "$data/w600.hex"
+  list_step 03-erase "$tp" "$port" erase
+  list_step 04-eraseall "$tp" "$port" eraseall
+  list_step 05-writeid "$tp" "$port" writeid 1234abcd
+  list_step 06-writeconfig "$tp" "$port" writeconfig 3f72
+  list_step 07-readidandconfig "$tp" "$port" readidandconfig
+  list_step 08-writeprogram "$tp" "$port" writeprogram "$data/sample.hex"
+  list_step 09-verifyprogram "$tp" "$port" verifyprogram "$data/sample.hex"
+  list_step 10-readprogram "$tp" "$port" readprogram 1001
+  list_step 11-readhex "$tp" "$port" readhex 100
+  list_step 12-word-time env TTYPROG_STRICT=1 TTYPROG_TIMEOUT=0.8 "$tp" "$port" writeprogram \
     "$data/w600.hex"
-  list_step 12-write-full "$tp" "$port" writeprogram "$data/full.hex"
-  list_step 13-verify-full "$tp" "$port" verifyprogram "$data/full.hex"
-  list_step 14-readhex-full "$tp" "$port" readhex
+  list_step 13-write-full "$tp" "$port" writeprogram "$data/full.hex"
+  list_step 14-verify-full "$tp" "$port" verifyprogram "$data/full.hex"
+  list_step 15-readhex-full "$tp" "$port" readhex
 }
 
 # The names of the steps, in order.
-LIST_STEPS="01-extra-status 02-erase 03-eraseall 04-writeid 05-writeconfig 06-readidandconfig
-07-writeprogram 08-verifyprogram 09-readprogram 10-readhex 11-word-time 12-write-full
-13-verify-full 14-readhex-full"
+LIST_STEPS="01-extra-status 02-early-status 03-erase 04-eraseall 05-writeid 06-writeconfig
+07-readidandconfig 08-writeprogram 09-verifyprogram 10-readprogram 11-readhex 12-word-time
+13-write-full 14-verify-full 15-readhex-full"
 
 list_step() {
   name=$1
@@ -53,13 +55,17 @@ space_run() {
   if [ -n "${RUN_SPACING:-}" ]; then sleep "$RUN_SPACING"; fi
 }
 
-# The words of a simulator trace, one to a line ("<8010", ">c000"), each session that has any
-# closed by a line "--".
+# The words of a simulator trace, one to a line: in each session that has any, those received
+# ("<8010") and then those sent (">c000"), each in its order, then a line "--". (When an answer
+# goes out while its request is still arriving is a matter of timing, so the two directions are
+# compared apart.)
 words_of() {
-  awk '/^# session [0-9]+$/ { if (words) print "--"; words = 0; next }
+  awk 'function end_session() { if (words) { printf "%s", sent; print "--" } words = 0; sent = "" }
+       /^# session [0-9]+$/ { end_session(); next }
        /^#/ { next }
-       { print $1 $2; words++ }
-       END { if (words) print "--" }' "$1"
+       $1 == "<" { print $1 $2; words++ }
+       $1 == ">" { sent = sent $1 $2 "\n"; words++ }
+       END { end_session() }' "$1"
 }
 
 # Whether the first sessions of a trace's words (GOT) are those of the reference's (REFERENCE);

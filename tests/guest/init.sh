@@ -220,10 +220,10 @@ check_unplug() {  # NAME PORT FAILURE-LINE COMMAND...
 
 suite() {  # NAME PORT
   out=/tmp/out/$1
-  WHILE_RUNNING=14-readhex-full run_list ttyprog "$2" /data "$out"
+  WHILE_RUNNING=15-readhex-full run_list ttyprog "$2" /data "$out"
   for step in $LIST_STEPS; do compare_step "$1" "$step" "$out"; done
   # full.hex is written as readhex writes: what was written comes back byte for byte.
-  cmp -s /data/full.hex "$out/14-readhex-full.out"
+  cmp -s /data/full.hex "$out/15-readhex-full.out"
   verdict $? "$1 round trip: readhex gives back the HEX text that was written"
   check_stty "$1" "$out/stty.txt"
   case $1 in
