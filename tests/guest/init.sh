@@ -4,7 +4,7 @@
 # /dev/ttyACM0 (cdc_acm, wired inside this kernel to the gadget /dev/ttyGS0 of g_serial and
 # dummy_hcd). The simulators behind ttyS1 and ttyUSB0 run on the host; the one behind ttyACM0
 # runs here on /dev/ttyGS0. One line per check, "PASS ..." or "FAIL ...", on the console; "@@ ..."
-# lines are for run.sh: "@@ unplug ftdi" and "@@ replug ftdi" ask it to take the adapter out and
+# lines are for run.sh: "@@ unplug adapter" and "@@ replug adapter" ask it to take the adapter out and
 # put it back, "@@ done N" ends the run with N failed checks.
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -157,13 +157,13 @@ check_trace() {  # NAME TRACE: the words of the list's runs, one run to a sessio
 # --- Unplug and replug ---------------------------------------------------------------------------
 unplug() {
   case $1 in
-    ttyUSB0) echo "@@ unplug ftdi" ;;
+    ttyUSB0) echo "@@ unplug adapter" ;;
     ttyACM0) rmmod g_serial ;;
   esac
 }
 replug() {
   case $1 in
-    ttyUSB0) echo "@@ replug ftdi" ;;
+    ttyUSB0) echo "@@ replug adapter" ;;
     ttyACM0)
       insmod /modules/g_serial.ko
       wait_for /dev/ttyGS0 present 1000

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ttyprog on the kernel's own serial drivers, without hardware: a QEMU guest (TCG) with an emulated
-# 16550 UART (/dev/ttyS1, the 8250 driver), an emulated FTDI USB-serial adapter (/dev/ttyUSB0,
+# 16550 UART (/dev/ttyS1, the 8250 driver), an emulated USB-serial adapter (/dev/ttyUSB0,
 # ftdi_sio) and a USB CDC line made inside the guest (/dev/ttyACM0, cdc_acm, with g_serial and
 # dummy_hcd playing the device on /dev/ttyGS0). The guest boots from what this script makes in
 # WORK: the kernel and modules of Debian's current linux-image-amd64 package (downloaded and
@@ -188,7 +188,7 @@ boot() {
     -append 'console=ttyS0 panic=-1 quiet' \
     -serial mon:stdio -chardev serial,id=u,path="$work/ttyS1.pty" -serial chardev:u \
     -device qemu-xhci -chardev serial,id=f,path="$work/ttyUSB0.pty" \
-    -device usb-serial,chardev=f,id=ftdi \
+    -device usb-serial,chardev=f,id=adapter \
     -chardev pipe,id=monitor,path="$work/monitor" -mon chardev=monitor,mode=readline \
     < /dev/null 2>&1 || echo "@@ qemu ended with $?"
 }
@@ -215,8 +215,8 @@ while IFS= read -r line; do
   tenths=$(((${EPOCHREALTIME/./} - boot_time) / 100000))
   printf '%4d.%d %s\n' $((tenths / 10)) $((tenths % 10)) "$line" >> "$work/console.log"
   case $line in
-    "@@ unplug ftdi") echo "device_del ftdi" > "$work/monitor.in" ;;
-    "@@ replug ftdi") echo "device_add usb-serial,chardev=f,id=ftdi" > "$work/monitor.in" ;;
+    "@@ unplug adapter") echo "device_del adapter" > "$work/monitor.in" ;;
+    "@@ replug adapter") echo "device_add usb-serial,chardev=f,id=adapter" > "$work/monitor.in" ;;
     "@@ done "*) guest_failures=${line#@@ done } ;;
     "PASS "* | "FAIL "* | "    "*) printf '%s\n' "$line" ;;
   esac
