@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# CI: build the Debian package with the "deb" workflow (the "tool" build in build-tool/, which
-# needs neither GoogleTest nor clang), check it with lintian, install it, run the installed ttyprog
-# against the installed ttyprog-sim, check that man finds both pages, and remove it again. Before
-# that, `cmake --install` into a scratch prefix is undone through its install_manifest.txt, as the
-# README shows. Runs as root on a throw-away Debian 12 machine (it installs and removes packages
-# system-wide).
+# CI: build the Debian package with the "deb" workflow (the tool alone, in build-deb/, which needs
+# neither GoogleTest nor clang), check it with lintian, install it, run the installed ttyprog
+# against the installed ttyprog-sim, check that man finds both pages, and remove it again. Around
+# the package build, the README's uninstall: `cmake --install build-tool` into a scratch prefix,
+# the package built, then the README's own uninstall line leaves the prefix without a file.
+# Runs as root on a throw-away Debian 12 machine (it installs and removes packages system-wide).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source .ci/packages.sh
@@ -25,7 +25,7 @@ for cfg in /etc/dpkg/dpkg.cfg.d/*; do
   fi
 done
 
-build=build-tool
+build=build-deb
 work=$(mktemp -d)
 sim_pid=
 installed=
@@ -43,7 +43,14 @@ installed_files=(bin/ttyprog bin/ttyprog-sim share/man/man1/ttyprog.1.gz share/m
                  share/bash-completion/completions/ttyprog share/doc/ttyprog/copyright
                  share/doc/ttyprog/changelog.gz)
 
-# 1. The package, and what lintian says of it.
+# 1. cmake --install from the tool build into a scratch prefix.
+cmake --workflow --preset tool >/dev/null
+cmake --install build-tool --prefix "$work/prefix" >/dev/null
+for f in "${installed_files[@]}"; do
+  [ -e "$work/prefix/$f" ] || fail "cmake --install did not install $f"
+done
+
+# 2. The package, and what lintian says of it.
 rm -f "$build"/ttyprog_*.deb
 cmake --workflow --preset deb >/dev/null
 deb=$(ls "$build"/ttyprog_*.deb)
@@ -52,17 +59,21 @@ dpkg-deb --info "$deb" | sed -n 's/^ *\(Package\|Version\|Depends\|Section\):/  
 lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
 echo "deb.sh: lintian finds no error and no warning"
 
-# 2. cmake --install into a scratch prefix, and undone through the manifest.
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in "${installed_files[@]}"; do
-  [ -e "$work/prefix/$f" ] || fail "cmake --install did not install $f"
-done
-xargs -d '\n' rm -f -- <"$build/install_manifest.txt"
-left=$(find "$work/prefix" -type f)
-[ -z "$left" ] || fail "left after removing install_manifest.txt's files: $left"
-echo "deb.sh: cmake --install, and its files removed through install_manifest.txt"
+# 3. The README's uninstall line, as it stands there (sudo is this root shell where there is none),
+#    after the package build: the prefix keeps no file.
+uninstall=$(grep -m 1 '^xargs .*install_manifest\.txt' README.md | sed 's/ *#.*//')
+[ -n "$uninstall" ] || fail "README.md has no uninstall line"
+if ! command -v sudo >/dev/null; then
+  mkdir "$work/shim"
+  printf '#!/bin/sh\nexec "$@"\n' >"$work/shim/sudo"
+  chmod +x "$work/shim/sudo"
+fi
+PATH="$work/shim:$PATH" sh -c "$uninstall"
+left=$(find "$work/prefix" ! -type d)
+[ -z "$left" ] || fail "left after the README's uninstall ($uninstall): $left"
+echo "deb.sh: cmake --install, the package built, and the README's uninstall leaves the prefix empty"
 
-# 3. Installed, with its files where they belong.
+# 4. Installed, with its files where they belong.
 dpkg -i "$deb" >/dev/null
 installed=yes
 for f in "${installed_files[@]}"; do
@@ -73,7 +84,7 @@ for page in ttyprog ttyprog-sim; do
   echo "deb.sh: man -w $page: $where"
 done
 
-# 4. The installed tool against the installed simulator.
+# 5. The installed tool against the installed simulator.
 version=$(/usr/bin/ttyprog-sim --version)
 [ "$version" = "ttyprog-sim $(dpkg-deb -f "$deb" Version)" ] || fail "ttyprog-sim --version says '$version'"
 mkfifo "$work/sim-out"
@@ -96,7 +107,7 @@ expect "$(printf 'reading id informations...\nUser ID   = ffffffff\nDevice ID = 
   readidandconfig
 expect "Done!" erase
 
-# 5. Removed again, files and all.
+# 6. Removed again, files and all.
 kill "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=

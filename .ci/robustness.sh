@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # CI steps of the reliability checks, run after the default build and tests (build/ exists):
 #   1. the slow cases (label "slow": the real 10 s bound, the 100 MB HEX file) on build/;
+#      then the campaign over the programmer's answers (label "campaign") for 60 s
+#      (CAMPAIGN_SECONDS overrides the time);
 #   2. the line-fault, signal and live-line cases (label "load") on build/ with both cores kept
 #      busy by stress-ng (.ci/load.sh);
 #   3. the HEX fuzz campaign in its own build, build-fuzz/ ("fuzz" preset): libFuzzer for 60 s
@@ -11,6 +13,9 @@ cd "$(dirname "$0")/.."
 
 echo "== slow tests"
 ctest --preset slow
+
+echo "== answer campaign, ${CAMPAIGN_SECONDS:-60} s"
+TTYPROG_CAMPAIGN_SECONDS="${CAMPAIGN_SECONDS:-60}" ctest --test-dir build -L campaign -V
 
 bash .ci/load.sh
 

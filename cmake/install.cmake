@@ -2,7 +2,11 @@
 #
 #   cmake --install build-tool                  # under the prefix (default /usr/local); the files
 #                                               # it wrote are listed in build-tool/install_manifest.txt
-#   cpack --preset deb                          # build-tool/ttyprog_<version>_<arch>.deb, under /usr
+#   cmake --workflow --preset deb               # build-deb/ttyprog_<version>_<arch>.deb, under /usr
+#
+# The package is made in a build tree of its own (build-deb/): packaging installs into a staging
+# directory and writes that tree's install_manifest.txt, which must never overwrite the list of
+# files an install from build-tool/ left under its prefix.
 #
 # What goes where, under the prefix (the FILES section of man/ttyprog.1 says the same):
 #   bin/ttyprog, bin/ttyprog-sim

@@ -1,15 +1,26 @@
 # bash completion for ttyprog: ttyprog PORT COMMAND [PARAM], or ttyprog --help | --version | --list
-#   PORT     serial devices (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*, /dev/serial/by-id/*, /dev/pts/*);
-#            any path when none of them matches what is typed (a simulator's --link, say);
-#            the options when what is typed starts with "-"
+#   PORT     serial devices (/dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*, /dev/serial/by-id/*, /dev/pts/*)
+#            but never the terminal the user types on; any path when none of them matches what is
+#            typed (a simulator's --link, say); the options when what is typed starts with "-"
 #   COMMAND  the command names
-#   PARAM    file names after writeprogram and verifyprogram; nothing after the others
+#   PARAM    HEX files (*.hex, *.ihx, any case) and directories after writeprogram, verifyprogram
+#            and program; nothing after the others
 
 _ttyprog_ports() {
-  local cur=$1 path
+  local cur=$1 path own
+  own=$(tty 2>/dev/null)
   for path in /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* /dev/serial/by-id/* /dev/pts/[0-9]*; do
-    [[ -e $path && $path == "$cur"* ]] && printf '%s\n' "$path"
+    [[ -e $path && $path == "$cur"* ]] || continue
+    [[ -n $own && $path -ef $own ]] && continue
+    printf '%s\n' "$path"
   done
+}
+
+_ttyprog_hex_files() {
+  local cur=$1
+  compgen -d -- "$cur"
+  compgen -f -X '!*.[hH][eE][xX]' -- "$cur"
+  compgen -f -X '!*.[iI][hH][xX]' -- "$cur"
 }
 
 _ttyprog() {
@@ -31,14 +42,14 @@ _ttyprog() {
     2)
       [[ ${COMP_WORDS[1]} == -* ]] && return
       COMPREPLY=($(compgen -W 'erase eraseall writeprogram verifyprogram readprogram readhex writeid
-                               writeconfig readidandconfig' -- "$cur"))
+                               writeconfig readidandconfig program' -- "$cur"))
       ;;
     3)
       case ${COMP_WORDS[2]} in
-        writeprogram | verifyprogram)
+        writeprogram | verifyprogram | program)
           local IFS=$'\n'
           compopt -o filenames 2>/dev/null
-          COMPREPLY=($(compgen -f -- "$cur"))
+          COMPREPLY=($(_ttyprog_hex_files "$cur"))
           ;;
       esac
       ;;

@@ -16,6 +16,7 @@
 #include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/simulator.h"
 
@@ -204,6 +205,49 @@ TEST_P(BadWordCount, ReadhexRefusesItAndSendsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Readhex, BadWordCount, ::testing::ValuesIn(COUNT_CASES), test::case_name{});
+
+// A setting in the environment with a value it does not take is refused before the port is opened,
+// with the line that says which values it takes; 0 is off, as empty is. Each run has a word after
+// its parameter (noted with TTYPROG_VERBOSE=1) and a programmer that refuses the erase (exit 2
+// with TTYPROG_STRICT=1).
+struct setting_case {
+  const char* name;
+  const char* variable;
+  const char* value;
+  std::string err;  // empty: the value is taken, and means off
+};
+
+void PrintTo(const setting_case& c, std::ostream* out) { *out << c.name; }
+
+const setting_case SETTING_CASES[] = {
+    {"timeout_word", "TTYPROG_TIMEOUT", "ten",
+     "Invalid TTYPROG_TIMEOUT ten!\nTTYPROG_TIMEOUT takes seconds, more than 0 and at most 3600, with"
+     " up to three decimals (0.25).\n"},
+    {"strict_yes", "TTYPROG_STRICT", "yes",
+     "Invalid TTYPROG_STRICT yes!\nTTYPROG_STRICT takes 1 (on) or 0 (off); unset or empty is off.\n"},
+    {"verbose_two", "TTYPROG_VERBOSE", "2",
+     "Invalid TTYPROG_VERBOSE 2!\nTTYPROG_VERBOSE takes 1 (on) or 0 (off); unset or empty is off.\n"},
+    {"device_id_above_16_bits", "TTYPROG_DEVICE_ID", "10000",
+     "Invalid TTYPROG_DEVICE_ID 10000!\nTTYPROG_DEVICE_ID takes the expected device ID in hexadecimal,"
+     " 0 to ffff (0x optional).\n"},
+    {"strict_zero_is_off", "TTYPROG_STRICT", "0", ""},
+    {"verbose_zero_is_off", "TTYPROG_VERBOSE", "0", ""},
+};
+
+class BadSetting : public ::testing::TestWithParam<setting_case> {};
+
+TEST_P(BadSetting, IsRefusedBeforeThePortIsOpenedSayingWhatIsTaken) {
+  const setting_case& c = GetParam();
+  test::simulator sim({"--refuse", "1"});
+  const test::scoped_env setting(c.variable, c.value);
+  const test::run_result got = sim.run({"erase", "x", "y"});
+  EXPECT_EQ(got.err, c.err);
+  EXPECT_EQ(got.out, c.err.empty() ? test::FAILED : "");
+  EXPECT_EQ(got.exit_code, c.err.empty() ? 0 : 1);
+  EXPECT_EQ(test::hex_words(sim.received()), c.err.empty() ? "8000" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Environment, BadSetting, ::testing::ValuesIn(SETTING_CASES), test::case_name{});
 
 struct port_case {
   const char* name;

@@ -1,5 +1,6 @@
 // The man pages keep up with the code: ttyprog(1) names every command and quotes every message the
-// front end can print, and ttyprog-sim(1) describes every option its --help lists.
+// front end can print, and ttyprog-sim(1) describes every option its --help lists; the licence is
+// told the same everywhere.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -92,7 +93,7 @@ TEST(man_page, ttyprog_page_names_every_command_and_quotes_every_message) {
     EXPECT_TRUE(std::regex_search(raw_page, std::regex("\n\\.B[IR]? " + name + "[ \n]")))
         << "no entry for the command " << name;
   }
-  EXPECT_EQ(commands, 9);
+  EXPECT_EQ(commands, 10);
 
   // A message is a literal with a blank in it or one that ends like a sentence ("Done!").
   int messages = 0;
@@ -124,7 +125,7 @@ TEST(man_page, help_names_what_the_page_names) {
     EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + name + " "))) << "--help lacks " << name;
   }
   EXPECT_GE(names, 11);
-  const std::regex variable("TTYPROG_[A-Z]+");
+  const std::regex variable("TTYPROG_[A-Z_]+");
   for (std::sregex_iterator it(help.out.begin(), help.out.end(), variable), end; it != end; ++it) {
     EXPECT_NE(raw_page.find("\n.B " + it->str() + "\n"), std::string::npos) << "the page lacks " << it->str();
   }
@@ -141,6 +142,25 @@ TEST(man_page, simulator_page_describes_every_option_of_its_help) {
     EXPECT_NE(page.find((*it)[1].str() + " "), std::string::npos) << "no entry for " << (*it)[1];
   }
   EXPECT_GT(options, 10);
+}
+
+// One licence everywhere: LICENSE, the package's copyright file (the same text, in its format),
+// the README and both man pages.
+TEST(licence, is_mit_wherever_it_is_told) {
+  const std::string license = read_file(SOURCE_DIR / "LICENSE");
+  ASSERT_EQ(license.rfind("MIT License\n", 0), 0u);
+  const std::size_t body = license.find("Permission is hereby granted");
+  ASSERT_NE(body, std::string::npos);
+  // In the copyright file each line is indented by one blank, and an empty line is " .".
+  std::string indented;
+  std::istringstream lines(license.substr(body));
+  for (std::string line; std::getline(lines, line);) indented += line.empty() ? " .\n" : " " + line + "\n";
+  const std::string copyright = read_file(SOURCE_DIR / "cmake/debian/copyright");
+  EXPECT_NE(copyright.find("License: Expat\n" + indented), std::string::npos) << copyright;
+  EXPECT_NE(read_file(SOURCE_DIR / "README.md").find("MIT-licensed"), std::string::npos);
+  for (const char* page : {"man/ttyprog.1", "man/ttyprog-sim.1"}) {
+    EXPECT_NE(page_text(SOURCE_DIR / page).find("free software under the MIT licence"), std::string::npos) << page;
+  }
 }
 
 }  // namespace

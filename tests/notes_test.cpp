@@ -43,6 +43,10 @@ const std::vector<note_row> ROWS = {
      "The programmer refused the block of words 0 to 0 (status c001); it had taken 0 words before it.\n"},
     {"extra_words", {}, {"erase", "a", "b.hex", "c.hex"}, "",
      "2 word(s) after the parameter ignored, from \"b.hex\" on.\n"},
+    {"usage_error", {}, {}, "", "Try 'ttyprog --help'.\n"},
+    {"unknown_command", {}, {"writeprogam"}, "",
+     "did you mean writeprogram?\nCommands: erase, eraseall, writeprogram, verifyprogram, writeid,"
+     " writeconfig, readprogram, readidandconfig, readhex, program.\n"},
 };
 
 class Notes : public ::testing::TestWithParam<note_row> {};
@@ -78,17 +82,6 @@ TEST_P(Notes, OnATerminalAndWhenVerboseButNotInAPipe) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, Notes, ::testing::ValuesIn(ROWS),
                          [](const ::testing::TestParamInfo<note_row>& tested) { return tested.param.name; });
-
-// TTYPROG_VERBOSE is an on/off setting: another value is refused before the port is opened.
-TEST(NotesSetting, AnyOtherValueIsRefused) {
-  test::simulator sim;
-  ::setenv("TTYPROG_VERBOSE", "yes", 1);
-  const test::run_result got = sim.run({"erase"});
-  ::unsetenv("TTYPROG_VERBOSE");
-  EXPECT_EQ(got.err, "Invalid TTYPROG_VERBOSE yes!\n");
-  EXPECT_EQ(got.exit_code, 1);
-  EXPECT_TRUE(sim.received().empty());
-}
 
 // HEX text typed at the terminal: a line says how to end it, and one Ctrl-D ends it.
 TEST(NotesTerminalInput, SaysHowToEndAndOneCtrlDEndsIt) {

@@ -1,6 +1,7 @@
 // The README's script for several programmers at once, taken from README.md as users copy it and
-// run as it is: eight simulators, each on its own pseudo-terminal, written and verified in
-// parallel, each port's output in its own log, and a summary naming the ports that failed.
+// run as it is: eight simulators, each on its own pseudo-terminal, programmed in parallel, each
+// port's output in its own log that says why a run failed, a summary naming the ports that failed,
+// and ports that would share a log refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/readme.h"
 #include "support/simulator.h"
 #include "support/temp_dir.h"
 
@@ -15,31 +17,22 @@ namespace ttyprog {
 namespace {
 
 constexpr int PORTS = 8;
-const std::string VERIFIED = "Done.\nverify done. found 0 error(s).\nexit status 0\n";
-
-// The first sh block after the README's heading for parallel runs; empty when there is none.
-std::string readme_script() {
-  const std::string readme = test::read_file(TTYPROG_SOURCE_DIR "/README.md");
-  const std::string open = "```sh\n";
-  const std::size_t section = readme.find("\n## Several programmers at once\n");
-  const std::size_t start = section == std::string::npos ? section : readme.find(open, section);
-  const std::size_t end = start == std::string::npos ? start : readme.find("\n```\n", start);
-  if (end == std::string::npos) return {};
-  return readme.substr(start + open.size(), end + 1 - start - open.size());
-}
+const std::string IDS = "reading id informations...\nUser ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
+const std::string VERIFIED = IDS + "Done!\nDone.\nverify done. found 0 error(s).\nexit status 0\n";
+const std::string SAMPLE = test::read_file(TTYPROG_SOURCE_DIR "/examples/sample.hex");
 
 class ParallelScript : public ::testing::Test {
  protected:
-  // Starts PORTS simulators, reached through dir/prog1 ... dir/prog8; the one at `refusing`
-  // (0-based, -1 for none) refuses the first block. Then runs the README's script on all of them
-  // in `dir`, with the built ttyprog first on PATH.
-  test::run_result run(int refusing) {
-    const std::string script = readme_script();
+  // Starts `ports` simulators, reached through dir/prog1, dir/prog2, ...; the one at `refusing`
+  // (0-based, -1 for none) refuses the erase. Then runs the README's script with `firmware` on all
+  // of them in `dir`, with the built ttyprog first on PATH.
+  test::run_result run(int refusing, int ports = PORTS, const std::string& firmware = SAMPLE) {
+    const std::string script = test::readme_sh_block_after("## Several programmers at once");
     EXPECT_NE(script.find("TTYPROG_STRICT=1"), std::string::npos) << "README block not found";
     const std::filesystem::path path = dir_.file_with("program-all.sh", script);
     std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);
-    dir_.file_with("firmware.hex", test::read_file(TTYPROG_SOURCE_DIR "/examples/sample.hex"));
+    dir_.file_with("firmware.hex", firmware);
 
     const std::string bin = std::filesystem::path(TTYPROG_BIN).parent_path().string();
     std::vector<std::string> argv{"sh", "-c",
@@ -47,7 +40,7 @@ class ParallelScript : public ::testing::Test {
                                   "exec ./program-all.sh firmware.hex \"$@\"",
                                   "sh", dir_.path().string(), bin};
     std::vector<std::unique_ptr<test::simulator>> sims;
-    for (int i = 0; i < PORTS; ++i) {
+    for (int i = 0; i < ports; ++i) {
       std::vector<std::string> options{"--link", port(i)};
       if (i == refusing) options.insert(options.end(), {"--refuse", "1"});
       sims.push_back(std::make_unique<test::simulator>(options));
@@ -81,8 +74,41 @@ TEST_F(ParallelScript, NamesTheRefusingPortAndFails) {
   EXPECT_EQ(got.out, "FAILED: " + port(refusing) + ", see prog5.log\n1 of 8 port(s) failed\n");
   EXPECT_EQ(got.err, "");
   for (int i = 0; i < PORTS; ++i) {
-    EXPECT_EQ(log(i), i == refusing ? "Failed...\nexit status 2\n" : VERIFIED) << port(i);
+    EXPECT_EQ(log(i), i == refusing ? IDS + "Failed...\nexit status 2\n" : VERIFIED) << port(i);
   }
+}
+
+// A log that ends in "exit status 6" says why: the file holds no data, and nothing was sent.
+TEST_F(ParallelScript, ALogSaysWhyNothingWasProgrammed) {
+  const test::run_result got = run(-1, 1, ":00000001FF\n");
+  EXPECT_EQ(got.exit_code, 1);
+  EXPECT_EQ(log(0),
+            "firmware.hex holds no data for program memory: nothing was programmed.\n"
+            "no data in hex file!\nexit status 6\n");
+}
+
+// Ports that would share a log are refused before any run: the same port twice, or two ports of
+// one last name.
+TEST(ParallelScriptPorts, ThatWouldShareALogAreRefused) {
+  const test::temp_dir dir;
+  const std::filesystem::path script =
+      dir.file_with("program-all.sh", test::readme_sh_block_after("## Several programmers at once"));
+  std::filesystem::permissions(script, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  const test::simulator sim({"--link", (dir / "prog").string()});
+  std::filesystem::create_directory(dir / "other");
+  const std::string twice[] = {sim.path(), sim.path()};
+  const std::string same_name[] = {(dir / "prog").string(), (dir / "other" / "prog").string()};
+  for (const auto& ports : {twice, same_name}) {
+    const test::run_result got = test::run_binary(
+        "/bin/sh", {"sh", "-c", "cd \"$1\" && shift && exec ./program-all.sh firmware.hex \"$@\"", "sh",
+                    dir.path().string(), ports[0], ports[1]});
+    EXPECT_EQ(got.exit_code, 1);
+    EXPECT_EQ(got.err, "program-all.sh: " + ports[0] + " and " + ports[1] +
+                           " would share a log: give each port once, by distinct names\n");
+    EXPECT_EQ(got.out, "");
+  }
+  EXPECT_TRUE(sim.received().empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "prog.log"));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "cli/port_error.h"
 #include "support/expected.h"
 #include "support/pty.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/temp_dir.h"
 #include "support/terminal_run.h"
@@ -135,8 +136,8 @@ pid_t start_cat(const std::string& port) {
 }
 
 // The real binary on real devices: a script (standard error a pipe) sees only the fixed line; a
-// person at a terminal also sees the cause.
-TEST(PortFailure, CauseOnlyOnTerminal) {
+// person at a terminal also sees the cause, and so does a script that asks with TTYPROG_VERBOSE=1.
+TEST(PortFailure, CauseOnATerminalOrWhenAskedFor) {
   test::temp_dir dir;
   const std::string plain_file = dir.file_with("plain", "not a device");
   test::pty_pair held;  // a terminal device that this test holds, locked
@@ -152,6 +153,7 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
     std::string cause;  // the whole cause line, or its start when `prefix_only`
     bool prefix_only = false;
     bool controlling = false;  // the terminal the run sees is its controlling terminal
+    bool own_terminal = false;  // the cause is about the terminal: a pipe has another
   };
   const row rows[] = {
       // Whether devices are attached depends on the machine: only the start is fixed.
@@ -163,8 +165,9 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
       {read_by_cat.slave_path(), "Busy: the device is held by cat (pid " + std::to_string(cat) + ")."},
       // The run's own terminal, by the name of the controlling terminal or by the path of the
       // terminal its standard error is on: refused before anything is written to it or changed.
-      {"/dev/tty", "/dev/tty is this session's own terminal, not a programmer's line.", false, true},
-      {"/proc/self/fd/2", "/proc/self/fd/2 is this session's own terminal, not a programmer's line."},
+      {"/dev/tty", "/dev/tty is this session's own terminal, not a programmer's line.", false, true, true},
+      {"/proc/self/fd/2", "/proc/self/fd/2 is this session's own terminal, not a programmer's line.", false,
+       false, true},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.port);
@@ -172,6 +175,13 @@ TEST(PortFailure, CauseOnlyOnTerminal) {
     EXPECT_EQ(piped.exit_code, 1);
     EXPECT_EQ(piped.out, "");
     EXPECT_EQ(piped.err, port_failed(r.port));
+    if (!r.own_terminal) {
+      const test::scoped_env verbose("TTYPROG_VERBOSE", "1");
+      const test::run_result asked = test::run_ttyprog({r.port, "erase"});
+      const std::string cause = asked.err.substr(std::min(asked.err.size(), port_failed(r.port).size()));
+      EXPECT_EQ(asked.err.rfind(port_failed(r.port), 0), 0u) << asked.err;
+      EXPECT_EQ(cause.rfind(r.cause, 0), 0u) << cause;
+    }
 
     test::terminal_options terminal;
     terminal.controlling = r.controlling;

@@ -22,9 +22,13 @@ outcome run_write_config(serial_port& port, const char* param);
 outcome run_read_program(serial_port& port, const char* param);
 outcome run_read_hex(serial_port& port, const char* param);
 outcome run_read_id_config(serial_port& port, const char* param);
+outcome run_program(serial_port& port, const char* param);
 outcome run_invalid_command(serial_port& port, const char* param);
 
 // The command named `name`; an unknown name gets the command that says so.
 command_fn find_command(std::string_view name);
+
+// After "invalid command": notes the command nearest to `name`, if one is near, and the list.
+void suggest_command(std::string_view name);
 
 }  // namespace ttyprog

@@ -2,8 +2,8 @@
 //
 //   ttyprog PORT COMMAND [PARAM]
 //
-// TTYPROG_TIMEOUT (seconds) changes how long the programmer may stay silent; 10 s by default.
-// TTYPROG_STRICT=1 makes the exit code tell the command's outcome (see cli/outcome.h).
+// The TTYPROG_ settings of the environment are read once, before the port is opened
+// (cli/settings.h).
 //
 // Exit code 1 when the arguments are short, an environment value is invalid or the port cannot be
 // opened. After the port was opened: 0 whatever the command's outcome (its lines on standard output
@@ -11,7 +11,6 @@
 // stopped by SIGINT, SIGTERM or SIGHUP ends by that signal once the port is closed.
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string_view>
 
 #include "cli/blocks.h"
@@ -21,20 +20,10 @@
 #include "cli/notes.h"
 #include "cli/outcome.h"
 #include "cli/output.h"
-#include "cli/param_parse.h"
 #include "cli/port_error.h"
+#include "cli/settings.h"
 #include "link/word_link.h"
 #include "platform/console.h"
-
-namespace {
-
-// The value of an environment setting, or nullptr when it is unset or empty.
-const char* setting(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace ttyprog;
@@ -47,15 +36,19 @@ int main(int argc, char** argv) {
   //    are ignored.
   if (argc == 2) {
     const std::string_view option = argv[1];
-    if (option == "--help" || option == "--version" || option == "--list") {
-      if (option == "--help") print_help();
-      if (option == "--version") print_version();
+    const bool help = option == "--help" || option == "-h";
+    const bool version = option == "--version" || option == "-V";
+    if (help || version || option == "--list") {
+      if (help) print_help();
+      if (version) print_version();
       if (option == "--list") run_list_ports();
       return out_flush() ? EXIT_DONE : EXIT_OUTPUT_LOST;
     }
   }
   if (argc < 3) {
     std::fprintf(stderr, "Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
+    want_notes(parse_switch(std::getenv("TTYPROG_VERBOSE")).value_or(false));
+    note("Try 'ttyprog --help'.");
     return EXIT_USAGE;
   }
   const char* port_name = argv[1];
@@ -63,32 +56,14 @@ int main(int argc, char** argv) {
   const char* param = argc > 3 ? argv[3] : nullptr;
 
   // 2. The settings from the environment.
-  std::chrono::milliseconds bound = LINK_TIMEOUT;
-  if (const char* timeout = setting("TTYPROG_TIMEOUT")) {
-    std::optional<std::chrono::milliseconds> chosen = parse_timeout(timeout);
-    if (!chosen) {
-      std::fprintf(stderr, "Invalid TTYPROG_TIMEOUT %s!\n", timeout);
-      return EXIT_USAGE;
-    }
-    bound = *chosen;
-  }
-  const std::optional<bool> strict = parse_switch(setting("TTYPROG_STRICT"));
-  if (!strict) {
-    std::fprintf(stderr, "Invalid TTYPROG_STRICT %s!\n", setting("TTYPROG_STRICT"));
-    return EXIT_USAGE;
-  }
-  const std::optional<bool> verbose = parse_switch(setting("TTYPROG_VERBOSE"));
-  if (!verbose) {
-    std::fprintf(stderr, "Invalid TTYPROG_VERBOSE %s!\n", setting("TTYPROG_VERBOSE"));
-    return EXIT_USAGE;
-  }
-  want_notes(*verbose);
+  if (!read_settings()) return EXIT_USAGE;
+  want_notes(run_settings().verbose);
   if (argc > 4) {
     note("%d word(s) after the parameter ignored, from \"%s\" on.", argc - 4, argv[4]);
   }
 
   // 3. The port, opened and configured before the command name is looked at.
-  open_result opened = open_port(port_name, bound);
+  open_result opened = open_port(port_name, run_settings().bound);
   if (!opened.port) {
     report_port_failure(port_name, opened);
     return EXIT_USAGE;
@@ -97,10 +72,11 @@ int main(int argc, char** argv) {
   // 4. The command, picked by its exact name, unless a stop was asked for meanwhile.
   outcome result = stop_here(0, 0, "") ? stopped_outcome()
                                         : find_command(command_name)(*opened.port, param);
+  if (result == outcome::unknown_command) suggest_command(command_name);
   if (!out_flush()) result = outcome::output_lost;
 
   // 5. The port is closed; a run that was asked to stop ends the way the signal would end it.
   opened.port.reset();
   if (const int request = stop_request(); request != 0) end_by_stop_request(request);
-  return exit_code(result, *strict);
+  return exit_code(result, run_settings().strict);
 }

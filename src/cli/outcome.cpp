@@ -1,7 +1,5 @@
 #include "cli/outcome.h"
 
-#include <cstring>
-
 namespace ttyprog {
 
 outcome failure_of(link_status link) {
@@ -32,12 +30,6 @@ int exit_code(outcome result, bool strict) {
     case outcome::output_lost: return EXIT_OUTPUT_LOST;
   }
   return EXIT_REFUSED;
-}
-
-std::optional<bool> parse_switch(const char* text) {
-  if (text == nullptr || *text == '\0') return false;
-  if (std::strcmp(text, "1") == 0) return true;
-  return std::nullopt;
 }
 
 }  // namespace ttyprog

@@ -5,8 +5,6 @@
 // tells the outcome, so a script can test it without reading the lines.
 #pragma once
 
-#include <optional>
-
 #include "link/word_link.h"
 
 namespace ttyprog {
@@ -39,9 +37,5 @@ outcome failure_of(link_status link);
 
 // The exit code of a run that opened the port.
 int exit_code(outcome result, bool strict);
-
-// An on/off setting such as TTYPROG_STRICT: unset (nullptr) or empty is off, "1" is on; any
-// other text is not a valid setting.
-std::optional<bool> parse_switch(const char* text);
 
 }  // namespace ttyprog

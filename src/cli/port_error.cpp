@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/notes.h"
 #include "cli/output.h"
 #include "platform/console.h"
 
@@ -147,9 +148,9 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
 
 void report_port_failure(const char* port_name, const open_result& opened) {
   std::fprintf(stderr, "Opening port %s failed!\n", port_name);
-  if (!stderr_is_terminal()) return;
+  if (!notes_wanted()) return;
   const cause_line line = describe_port_failure(port_name, gather_port_failure_facts(port_name, opened));
-  std::fprintf(stderr, "%s\n", line.data());
+  note("%s", line.data());
 }
 
 }  // namespace ttyprog

@@ -27,8 +27,8 @@ using cause_line = std::array<char, 2048>;
 // The one line, without its newline, that says why the port would not open and what may help.
 cause_line describe_port_failure(const char* port_name, const port_failure_facts& facts);
 
-// Writes "Opening port %s failed!" to standard error and, when a person is watching standard
-// error on a terminal, the line that says why. Scripts see the first line only.
+// Writes "Opening port %s failed!" to standard error and, where notes go (a person watching
+// standard error on a terminal, or TTYPROG_VERBOSE=1), the line that says why.
 void report_port_failure(const char* port_name, const open_result& opened);
 
 }  // namespace ttyprog

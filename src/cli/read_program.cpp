@@ -1,5 +1,6 @@
 // readprogram and readhex: program memory from word 0, as a hexadecimal dump eight words to a
-// line, or as Intel HEX text that writeprogram takes back.
+// line, or as Intel HEX text that writeprogram takes back after an erase.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "cli/link_failure.h"
 #include "cli/output.h"
 #include "cli/param_parse.h"
+#include "image/hex_image.h"
 #include "image/hex_writer.h"
 #include "link/protocol.h"
 
@@ -28,10 +30,14 @@ void print_dump_block(std::span<const std::uint16_t> words) {
   if (words.size() % 8 != 0) out_format("\n");
 }
 
+// A record of blank words is left out: loaded after an erase, the text gives the same memory
+// without it, and a restore then writes only up to the last word in use.
 void print_hex_block(std::uint16_t& upper, std::uint64_t first, std::span<const std::uint16_t> words) {
   for (std::size_t j = 0; j < words.size(); j += HEX_RECORD_WORDS) {
+    const std::span<const std::uint16_t> record = words.subspan(j, std::min(HEX_RECORD_WORDS, words.size() - j));
+    if (std::all_of(record.begin(), record.end(), [](std::uint16_t word) { return word == BLANK_WORD; })) continue;
     hex_text_chunk text{};
-    format_hex_words(text, upper, first + j, words.subspan(j, std::min(HEX_RECORD_WORDS, words.size() - j)));
+    format_hex_words(text, upper, first + j, record);
     out_format("%s", text.data());
   }
 }

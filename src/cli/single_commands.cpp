@@ -4,6 +4,7 @@
 #include "cli/link_failure.h"
 #include "cli/output.h"
 #include "cli/param_parse.h"
+#include "cli/steps.h"
 #include "link/protocol.h"
 
 namespace ttyprog {
@@ -53,9 +54,9 @@ outcome run_write_config(serial_port& port, const char* param) {
   return print_outcome(port, prog_write_config(port, *value));
 }
 
-outcome run_read_id_config(serial_port& port, const char*) {
+outcome read_ids(serial_port& port, id_read& ids) {
   out_line("reading id informations...");
-  id_read ids = prog_read_ids(port);
+  ids = prog_read_ids(port);
   if (ids.link == link_status::ok) ids.link = prog_settle(port);
   if (ids.link != link_status::ok) {
     out_line("Failed...");
@@ -66,6 +67,11 @@ outcome run_read_id_config(serial_port& port, const char*) {
   out_format("Device ID = %04x\n", static_cast<unsigned>(ids.device_id));
   out_format("Config    = %04x\n", static_cast<unsigned>(ids.config));
   return outcome::done;
+}
+
+outcome run_read_id_config(serial_port& port, const char*) {
+  id_read ids;
+  return read_ids(port, ids);
 }
 
 }  // namespace ttyprog

@@ -1,5 +1,5 @@
 // writeprogram and verifyprogram: a HEX text, loaded whole, written to program memory block by
-// block or compared with what the programmer reads back.
+// block or compared with what the programmer reads back; the steps program takes of them.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -12,6 +12,8 @@
 #include "cli/link_failure.h"
 #include "cli/notes.h"
 #include "cli/output.h"
+#include "cli/settings.h"
+#include "cli/steps.h"
 #include "image/hex_image.h"
 #include "link/protocol.h"
 #include "platform/console.h"
@@ -68,9 +70,6 @@ text_chunk read_input(void* context, std::span<char> into) {
   return {text_read::failed, got.count};
 }
 
-// TTYPROG_STRICT=1, which the entry has checked already.
-bool strict_mode() { return parse_switch(std::getenv("TTYPROG_STRICT")).value_or(false); }
-
 // The HEX text comes from the named file, or from standard input when no file is named. The
 // stream is closed when the command is done with it, standard input included. Nothing is opened,
 // and nothing said, when the user asked to stop while a named pipe waited for its writer.
@@ -87,13 +86,8 @@ input_stream open_input(const char* param, std::chrono::milliseconds writer_wait
   return input_stream(opened.file);
 }
 
-// The word count of a loaded HEX text; when not usable, the line that told the user why there is
-// nothing to send has gone out and `failure` is what the command achieved.
-struct loaded_input {
-  std::size_t words = 0;
-  bool usable = false;
-  outcome failure = outcome::bad_input;
-};
+// Differing words told one by one; the count covers them all.
+constexpr int SHOWN_DIFFERENCES = 8;
 
 // A stop asked for while the text was awaited: told as an interrupted command.
 loaded_input stopped_input() {
@@ -101,7 +95,8 @@ loaded_input stopped_input() {
   return {0, false, stopped_outcome()};
 }
 
-// `nothing_done` completes "nothing was ..." when the text holds no data: "written", "compared".
+}  // namespace
+
 loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
                         const char* nothing_done) {
   input_stream input = open_input(param, writer_wait);
@@ -122,7 +117,7 @@ loaded_input load_input(program_image& image, const char* param, std::chrono::mi
   // A backup cut short (a stopped or failed readhex, a full disk) lacks its end-of-file record:
   // loaded as it is, unless the exit code is to prove the whole text went out.
   if (report.words > 0 && !report.end_record) {
-    if (strict_mode()) {
+    if (run_settings().strict) {
       out_line("invalid hex file!");
       note("%s: no end-of-file record: the text may be cut short; TTYPROG_STRICT=1 refuses it.", source);
       return {};
@@ -144,20 +139,10 @@ bool image_is_writable(const program_image& image, std::size_t words) {
   return false;
 }
 
-// Differing words told one by one; the count covers them all.
-constexpr int SHOWN_DIFFERENCES = 8;
-
-}  // namespace
-
-outcome run_write_program(serial_port& port, const char* param) {
-  program_image image{};
-  const loaded_input input = load_input(image, param, port.bound(), "written");
-  if (!input.usable) return input.failure;
-  if (!image_is_writable(image, input.words)) return outcome::bad_input;
-
+outcome write_image(serial_port& port, const program_image& image, std::size_t words) {
   prog_reply last{};
   const blocks_result written = for_each_block(
-      port, "writing", input.words, "the target is partly written",
+      port, "writing", words, "the target is partly written",
       [&](std::size_t first, std::size_t n, word_observer moved) {
         last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
         return block_step{last.ok(), last.link};
@@ -172,7 +157,7 @@ outcome run_write_program(serial_port& port, const char* param) {
       if (written.link == link_status::ok && !last.ok()) {
         note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
              " %zu words before it.", written.done,
-             written.done + std::min(input.words - written.done, BLOCK_WORDS) - 1,
+             written.done + std::min(words - written.done, BLOCK_WORDS) - 1,
              static_cast<unsigned>(last.status), written.done);
       }
       return failure_of(written.link);
@@ -180,18 +165,14 @@ outcome run_write_program(serial_port& port, const char* param) {
       break;
   }
   out_line("Done.");
-  return input.words == 0 ? outcome::no_data : outcome::done;
+  return outcome::done;
 }
 
-outcome run_verify_program(serial_port& port, const char* param) {
-  program_image image{};
-  const loaded_input input = load_input(image, param, port.bound(), "compared");
-  if (!input.usable) return input.failure;
-
+outcome verify_image(serial_port& port, const program_image& image, std::size_t words) {
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
   int errors = 0;
   const blocks_result compared = for_each_block(
-      port, "verifying", input.words, "the rest was not compared",
+      port, "verifying", words, "the rest was not compared",
       [&](std::size_t, std::size_t n, word_observer moved) {
         const block_read got = prog_read_block(port, n, buffer, moved);
         return block_step{got.link == link_status::ok && got.count == n, got.link};
@@ -210,12 +191,28 @@ outcome run_verify_program(serial_port& port, const char* param) {
     out_line("read size error");
     report_link_failure(compared.link);
     note("The read stopped after %zu of %zu words: the rest was not compared.", compared.done,
-         input.words);
+         words);
   }
   out_format("verify done. found %d error(s).\n", errors);
   if (compared.end == blocks_end::failed) return failure_of(compared.link);
-  if (errors != 0) return outcome::differences;
-  return input.words == 0 ? outcome::no_data : outcome::done;
+  return errors != 0 ? outcome::differences : outcome::done;
+}
+
+outcome run_write_program(serial_port& port, const char* param) {
+  program_image image{};
+  const loaded_input input = load_input(image, param, port.bound(), "written");
+  if (!input.usable) return input.failure;
+  if (!image_is_writable(image, input.words)) return outcome::bad_input;
+  const outcome written = write_image(port, image, input.words);
+  return written == outcome::done && input.words == 0 ? outcome::no_data : written;
+}
+
+outcome run_verify_program(serial_port& port, const char* param) {
+  program_image image{};
+  const loaded_input input = load_input(image, param, port.bound(), "compared");
+  if (!input.usable) return input.failure;
+  const outcome compared = verify_image(port, image, input.words);
+  return compared == outcome::done && input.words == 0 ? outcome::no_data : compared;
 }
 
 }  // namespace ttyprog

@@ -47,6 +47,12 @@ class line_clock {
     return sent_until_ - (4 * BYTE_TIME + line_time / 32);
   }
 
+  // An answer came: the programmer had the whole request, so what was written has left the line,
+  // whatever the line rate said (a pseudo-terminal moves bytes faster). Without this the clock
+  // would run ahead by the line time of every request answered faster than the line could carry
+  // it, and the bound with it.
+  void heard() { sent_until_ = std::min(sent_until_, clock::now()); }
+
   // True until the first word of the request's answer has been awaited.
   bool request_open() const { return request_open_; }
   void answer_awaited() { request_open_ = false; }

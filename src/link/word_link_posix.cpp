@@ -448,6 +448,7 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
         got += static_cast<std::size_t>(n);
         seen = 0;
         if (got % 2 == 0) {
+          port_backend::line(port).heard();
           for (std::size_t k = 0; k < got / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
           return {link_status::ok, got / 2};
         }

@@ -269,6 +269,7 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
           return {link_status::lost, 0};
         }
       }
+      line.heard();
       for (std::size_t k = 0; k < size / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
       return {link_status::ok, size / 2};
     }

@@ -18,6 +18,16 @@ constexpr std::size_t READ_CHUNK = 256;
 // After a stop request the line counts as quiet after this long without a byte.
 constexpr int QUIET_MS = 50;
 
+// Words as they go on the line, each high byte first.
+std::vector<std::uint8_t> bytes_of(const std::vector<std::uint16_t>& words) {
+  std::vector<std::uint8_t> bytes;
+  for (const std::uint16_t word : words) {
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+  }
+  return bytes;
+}
+
 }  // namespace
 
 responder scripted(std::vector<step> steps) {
@@ -61,6 +71,16 @@ std::vector<std::uint16_t> programmer::words() const {
   return words_;
 }
 
+std::vector<std::chrono::steady_clock::time_point> programmer::word_times() const {
+  std::lock_guard lock(mutex_);
+  return word_times_;
+}
+
+std::vector<sent_bytes> programmer::sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
 bool programmer::wait_for_words(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   return arrived_.wait_for(lock, timeout, [&] { return words_.size() >= count; });
@@ -79,22 +99,35 @@ void programmer::record(std::uint16_t word) {
   {
     std::lock_guard lock(mutex_);
     words_.push_back(word);
+    word_times_.push_back(std::chrono::steady_clock::now());
   }
   arrived_.notify_all();
 }
 
-// The whole answer in one write: its words reach the tool together.
-bool programmer::send(const std::vector<std::uint16_t>& words) const {
-  std::vector<std::uint8_t> bytes;
-  for (const std::uint16_t word : words) {
-    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+// The words of an answer in one write: they reach the tool together. Then the late words in one
+// write after their pause, then each piece in a write of its own, after its pause.
+bool programmer::send(const reply& answer) {
+  if (!answer.words.empty() && !write_all(bytes_of(answer.words))) return false;
+  if (!answer.late.empty()) {
+    std::this_thread::sleep_for(answer.late_pause);
+    if (!write_all(bytes_of(answer.late))) return false;
   }
+  for (const piece& part : answer.pieces) {
+    std::this_thread::sleep_for(part.pause);
+    if (!write_all(part.bytes)) return false;
+  }
+  return true;
+}
+
+bool programmer::write_all(const std::vector<std::uint8_t>& bytes) {
+  const auto at = std::chrono::steady_clock::now();
   for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t n = ::write(pty_.master(), bytes.data() + done, bytes.size() - done);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
+  std::lock_guard lock(mutex_);
+  sent_.push_back({at, words_.size(), bytes});
   return true;
 }
 
@@ -132,6 +165,10 @@ void programmer::run() {
     }
     const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EIO && options_.wait_for_open && words().empty() && !high) {
+      std::this_thread::sleep_for(std::chrono::milliseconds{1});  // not open (again) yet
+      continue;
+    }
     if (n <= 0) return;  // EIO: the tool closed its end of the line
     for (ssize_t i = 0; i < n; ++i) {
       if (!high) {
@@ -145,11 +182,7 @@ void programmer::run() {
       std::optional<reply> answer = options_.respond(request);
       if (!answer) continue;
       request.clear();
-      if (!send(answer->words)) return;
-      if (!answer->late.empty()) {
-        std::this_thread::sleep_for(answer->late_pause);
-        if (!send(answer->late)) return;
-      }
+      if (!send(*answer)) return;
       if (answer->hang_up) {
         pty_.close_master();
         return;

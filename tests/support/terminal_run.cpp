@@ -55,6 +55,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
 
   std::vector<std::string> argv_text{TTYPROG_BIN};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
+  if (!options.program.empty()) argv_text = options.program;
   std::vector<char*> argv;
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -70,7 +71,7 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     ::dup2(options.typed ? slave : null_in, 0);
     ::dup2(options.stdout_on_terminal ? slave : out_pipe[1], 1);
     ::dup2(slave, 2);
-    ::execv(TTYPROG_BIN, argv.data());
+    ::execv(argv[0], argv.data());
     _exit(127);
   }
   ::close(slave);

@@ -12,6 +12,9 @@
 namespace ttyprog::test {
 
 struct terminal_options {
+  // Another program to run in ttyprog's place (its path first, then its arguments; `args` are
+  // then not used), e.g. a shell that runs ttyprog as a user would.
+  std::vector<std::string> program;
   bool stdout_on_terminal = false;  // otherwise standard output is a pipe of its own
   // Standard input on the terminal too, set to line editing (canonical, no echo), and these bytes
   // typed once the run started; otherwise standard input is /dev/null.
@@ -36,7 +39,8 @@ struct terminal_result {
   std::string terminal;  // every byte written to the terminal (raw: no newline translation)
 };
 
-// Runs ttyprog with argv[0] = TTYPROG_BIN and `args` after it; standard input is /dev/null.
+// Runs ttyprog with argv[0] = TTYPROG_BIN and `args` after it (or `options.program`); standard
+// input is /dev/null.
 terminal_result run_on_terminal(const std::vector<std::string>& args,
                                 const terminal_options& options = {});
 
