@@ -80,7 +80,8 @@ same_runs() {  # REFERENCE GOT
   if [ "$(wc -l < "$2")" -lt "$line" ]; then
     echo "the trace ends in run $run ($step), before word $line"
   else
-    echo "the runs part in run $run ($step), word $line: $(sed -n "${line}p" "$1") expected, $(sed -n "${line}p" "$2") came"
+    echo "the runs part in run $run ($step), word $line:" \
+      "$(sed -n "${line}p" "$1") expected, $(sed -n "${line}p" "$2") came"
   fi
   return 1
 }

@@ -4,8 +4,8 @@
 # /dev/ttyACM0 (cdc_acm, wired inside this kernel to the gadget /dev/ttyGS0 of g_serial and
 # dummy_hcd). The simulators behind ttyS1 and ttyUSB0 run on the host; the one behind ttyACM0
 # runs here on /dev/ttyGS0. One line per check, "PASS ..." or "FAIL ...", on the console; "@@ ..."
-# lines are for run.sh: "@@ unplug adapter" and "@@ replug adapter" ask it to take the adapter out and
-# put it back, "@@ done N" ends the run with N failed checks.
+# lines are for run.sh: "@@ unplug adapter" and "@@ replug adapter" ask it to take the USB-serial
+# adapter out and put it back, "@@ done N" ends the run with N failed checks.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -34,11 +34,10 @@ now_cs() {  # the time since boot in hundredths of a second
   read -r up rest < /proc/uptime
   echo "${up%.*}${up#*.}"
 }
-wait_for() {  # PATH present|absent HUNDREDTHS
+appears() {  # PATH HUNDREDTHS: whether PATH is there within about that time
   t=0
-  while [ "$t" -lt "$3" ]; do
-    if [ "$2" = present ] && [ -e "$1" ]; then return 0; fi
-    if [ "$2" = absent ] && ! [ -e "$1" ]; then return 0; fi
+  while [ "$t" -lt "$2" ]; do
+    if [ -e "$1" ]; then return 0; fi
     usleep 10000
     t=$((t + 1))
   done
@@ -58,7 +57,7 @@ for m in $MODULES; do
   insmod "/modules/$m.ko" || report FAIL "module $m"
 done
 for port in /dev/ttyS1 /dev/ttyUSB0 /dev/ttyACM0 /dev/ttyGS0; do
-  wait_for "$port" present 1000 || report FAIL "$port did not appear"
+  appears "$port" 1000 || report FAIL "$port did not appear"
 done
 
 start_gadget_sim() {  # [FAULTS...]: the simulator behind ttyACM0, on the gadget's end
@@ -66,7 +65,6 @@ start_gadget_sim() {  # [FAULTS...]: the simulator behind ttyACM0, on the gadget
   n_acm_sim=$n
   # shellcheck disable=SC2086
   ttyprog-sim --device /dev/ttyGS0 $SIM_LINE "$@" --trace "/tmp/acm-$n.trace" > /dev/null &
-  acm_sim=$!
 }
 
 # --- The port list, a holder, and a refusal without the name service (static binary) ---------
@@ -125,8 +123,8 @@ while_running() {  # PORT OUT: the line as the driver holds it while ttyprog run
 compare_step() {  # NAME STEP OUT
   for part in out err rc; do
     if ! cmp -s "/expect/$2.$part" "$3/$2.$part"; then
-      report FAIL "$1 $2: standard $part differs from the pseudo-terminal's (exit $(cat "$3/$2.rc"))" \
-        "$(diff "/expect/$2.$part" "$3/$2.$part" | cut -c 1-96 | head -n 8
+      what="standard $part differs from the pseudo-terminal's (exit $(cat "$3/$2.rc"))"
+      report FAIL "$1 $2: $what" "$(diff "/expect/$2.$part" "$3/$2.$part" | cut -c 1-96 | head -n 8
           sed 's/^/stderr: /' "$3/$2.err" | head -n 4)"
       return
     fi
@@ -166,7 +164,7 @@ replug() {
     ttyUSB0) echo "@@ replug adapter" ;;
     ttyACM0)
       insmod /modules/g_serial.ko
-      wait_for /dev/ttyGS0 present 1000
+      appears /dev/ttyGS0 1000
       start_gadget_sim --user-id 1234abcd --config 3f72
       ;;
   esac
@@ -203,12 +201,14 @@ check_unplug() {  # NAME PORT FAILURE-LINE COMMAND...
   took=$((ended - gone))
   [ $rc -eq 3 ] && [ "$(tail -n 1 "$o.out")" = "$failure" ] && ! grep -q "^Done" "$o.out" &&
     grep -qx "Connection to programmer lost!" "$o.err" && [ "$took" -le 100 ]
-  report "$(pass_fail $?)" \
-    "$name unplug during $1: exit $rc, $(seconds $((gone - t0))) s to the port's removal, ended $(seconds $took) s after it" \
+  status=$?
+  what="exit $rc, $(seconds $((gone - t0))) s to the port's removal,"
+  what="$what ended $(seconds $took) s after it"
+  report "$(pass_fail $status)" "$name unplug during $1: $what" \
     "$(tail -n 2 "$o.out"; cat "$o.err")"
 
   replug "$name"
-  wait_for "$port" present 1500 || report FAIL "$name did not come back"
+  appears "$port" 1500 || report FAIL "$name did not come back"
   # The programmer may still be sending the block it was answering (512 words: 1.07 s).
   sleep 1.2
   space_run

@@ -183,7 +183,8 @@ boot() {
   [ -f "$kernel" ] || kernel=$kernel_dir/vmlinuz
   rm -f "$work/monitor.in" "$work/monitor.out"
   mkfifo "$work/monitor.in" "$work/monitor.out"
-  timeout "$GUEST_BOUND_S" $PRIORITY qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none -m 256 \
+  timeout "$GUEST_BOUND_S" $PRIORITY qemu-system-x86_64 -accel tcg -nographic -no-reboot \
+    -nic none -m 256 \
     -kernel "$kernel" -initrd "$work/initramfs.gz" \
     -append 'console=ttyS0 panic=-1 quiet' \
     -serial mon:stdio -chardev serial,id=u,path="$work/ttyS1.pty" -serial chardev:u \
