@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   if (!stop) return fail("cannot watch for signals");
 
   // 3. The terminal, its link and the trace.
-  pty_result made = open_pseudo_terminal();
+  pty_result made = opt.device_path.empty() ? open_pseudo_terminal()
+                                             : open_terminal_device(std::string(opt.device_path));
   if (!made.error.empty()) return fail(made.error);
   pseudo_terminal& pty = made.pty;
   link_guard link;
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
 
   sim_target target(opt.target, opt.faults);
   const line_timing timing{opt.pace, std::chrono::microseconds(opt.word_time_us),
-                           std::chrono::milliseconds(opt.split_pause_ms), opt.chatter};
+                           std::chrono::milliseconds(opt.split_pause_ms), opt.chatter,
+                           std::chrono::milliseconds(opt.session_gap_ms)};
   switch (serve(pty, target, trace, timing, stop.get(), opt.late_stale.view())) {
     case serve_end::stopped:
     case serve_end::hung_up:

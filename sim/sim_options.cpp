@@ -39,6 +39,9 @@ Options:
   --trace FILE         append one line per word on the wire to FILE: "< 8010" for a word from
                        the tool, "> c000" for a word to it, "# session N" when a session starts
                        and "# session N ended" when it ends
+  --device PATH        serve the existing terminal device PATH (set raw, 9600 baud, 8N1) instead
+                       of a pseudo-terminal; its path is the line printed. Sessions are then told
+                       only by --session-gap
   --device-id HEX      device ID (default 0f42)
   --user-id HEX        initial user ID (default ffffffff)
   --config HEX         initial configuration word (default 3fff)
@@ -78,12 +81,16 @@ Timing:
   --word-time US       programming time per word written (block words, 2 for an ID, 1 for a
                        configuration word), waited before the status (default 2000 with --pace,
                        otherwise 0)
+  --session-gap MS     a pause of at least MS milliseconds on the line (nothing received or sent)
+                       ends the session, and the next word received starts a new one: for a
+                       terminal whose other end stays open, where no close is ever seen
 
   --help               show this text and exit
   --version            show the version and exit
 
 Exit status: 0 after SIGINT, SIGTERM, SIGHUP or a --hang-up-after hang-up; 1 when the terminal,
-link or trace file cannot be set up; 2 for a bad command line.
+link or trace file cannot be set up, or when the served device goes away; 2 for a bad command
+line.
 )";
 
 template <typename T>
@@ -102,10 +109,10 @@ std::optional<T> parse_number(std::string_view text, int base) {
 enum class valued {
   link, trace, device_id, user_id, config, refuse, refuse_status, silent_after, hang_up_after,
   short_read, long_read, split_pause, cut_answer, hang_up_in_answer, extra_status, stale,
-  late_stale, word_time, early_status,
+  late_stale, word_time, early_status, device, session_gap,
 };
 
-constexpr std::array<std::pair<std::string_view, valued>, 19> VALUED_OPTIONS{{
+constexpr std::array<std::pair<std::string_view, valued>, 21> VALUED_OPTIONS{{
     {"--link", valued::link},
     {"--trace", valued::trace},
     {"--device-id", valued::device_id},
@@ -125,6 +132,8 @@ constexpr std::array<std::pair<std::string_view, valued>, 19> VALUED_OPTIONS{{
     {"--late-stale", valued::late_stale},
     {"--word-time", valued::word_time},
     {"--early-status", valued::early_status},
+    {"--device", valued::device},
+    {"--session-gap", valued::session_gap},
 }};
 
 std::optional<valued> valued_option(std::string_view name) {
@@ -171,6 +180,8 @@ struct parser {
         word_time_given = true;
         return millis(o.word_time_us);
       case valued::early_status: return count(o.faults.early_status);
+      case valued::device: return path(o.device_path, value);
+      case valued::session_gap: return millis(o.session_gap_ms);
     }
     return false;
   }

@@ -56,6 +56,18 @@ pty_result open_pseudo_terminal() {
   return result;
 }
 
+pty_result open_terminal_device(const std::string& path) {
+  pty_result result;
+  unique_fd device(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!device) return {{}, failure(path.c_str())};
+  if (!::isatty(device.get())) return {{}, path + ": not a terminal"};
+  if (!make_raw(device.get()) || ::tcflush(device.get(), TCIFLUSH) != 0) {
+    return {{}, failure(path.c_str())};
+  }
+  result.pty = {std::move(device), path, true};
+  return result;
+}
+
 bool discard_unread_answers(int master) {
   termios tio{};
   return ::tcgetattr(master, &tio) == 0 && ::tcsetattr(master, TCSAFLUSH, &tio) == 0;

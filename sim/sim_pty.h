@@ -11,6 +11,9 @@ namespace ttyprog::sim {
 struct pseudo_terminal {
   unique_fd master;   // non-blocking
   std::string slave;  // the device path a program opens
+  // An existing terminal device served as it is (--device): `master` is the device itself, no
+  // hang-up tells sessions apart, and one means the device has gone.
+  bool device = false;
 };
 
 struct pty_result {
@@ -23,6 +26,10 @@ struct pty_result {
 // POLLHUP exactly while no program has the slave open, which is how sessions are told apart.
 // (Before the slave's first open, Linux reports no hang-up at all.)
 pty_result open_pseudo_terminal();
+
+// Opens an existing terminal device to serve in place of a pseudo-terminal, with the line set as
+// the tool sets it (raw, 9600 baud, 8N1, no flow control) and stale input dropped.
+pty_result open_terminal_device(const std::string& path);
 
 // Discards answer bytes that the last program left unread. They would otherwise wait in the
 // slave's input queue and reach the next program first. Done from the master side (setting the

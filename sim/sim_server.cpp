@@ -51,6 +51,7 @@ class server {
   void drain_watch();
   void begin_session();
   void end_session();
+  bool pause_ended_session(clock::time_point now) const;
   void read_master();
   void take_bytes(std::span<const std::uint8_t> bytes);
   void send(const answer& reply);
@@ -76,9 +77,12 @@ class server {
   clock::time_point tx_free_{};  // paced: when the line is free for the next byte out
   clock::time_point chatter_from_{};  // --chatter: the start of the session's unasked words
   std::int64_t chatter_words_ = 0;    // --chatter: words due so far (sent, or skipped)
+  clock::time_point line_moved_{};  // when the last byte in or out has crossed the line
+  bool heard_ = false;              // a byte has come in this session
 };
 
 serve_end server::run() {
+  if (pty_.device) begin_session();  // a device is open for good: one session until a pause
   for (;;) {
     if (!in_session_) {
       const short line = line_state();
@@ -108,6 +112,7 @@ serve_end server::run() {
       pty_.master.reset();  // the program sees the line drop
       return serve_end::hung_up;
     }
+    if ((fds[1].revents & LINE_DOWN) && pty_.device) return serve_end::failed;  // it has gone
     if ((fds[1].revents & LINE_DOWN) && !(fds[1].revents & POLLIN)) end_session();
   }
 }
@@ -132,7 +137,13 @@ void server::begin_session() {
   assembler_.reset();
   rx_done_ = tx_free_ = chatter_from_ = clock::now();
   chatter_words_ = 0;
+  heard_ = false;
   if (!late_stale_.empty()) send_late_stale();
+}
+
+// The session-gap rule: the line has been quiet for the gap since the session's last byte.
+bool server::pause_ended_session(clock::time_point now) const {
+  return timing_.session_gap.count() > 0 && heard_ && now - line_moved_ >= timing_.session_gap;
 }
 
 void server::end_session() {
@@ -195,6 +206,11 @@ void server::read_master() {
 
 void server::take_bytes(std::span<const std::uint8_t> bytes) {
   const auto now = clock::now();
+  if (pause_ended_session(now)) {
+    trace_.session_ended(sessions_);
+    begin_session();
+  }
+  heard_ = true;
   for (std::uint8_t byte : bytes) {
     // A byte read now started no earlier than now (or than the end of the byte before it) and
     // takes a full byte time to cross the line.
@@ -209,6 +225,7 @@ void server::take_bytes(std::span<const std::uint8_t> bytes) {
       return;
     }
   }
+  line_moved_ = std::max({clock::now(), rx_done_, tx_free_});
 }
 
 // Every answer byte has a due time on a fixed schedule: with pacing the line starts sending once

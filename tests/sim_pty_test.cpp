@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -251,13 +252,44 @@ TEST(SimPty, HangUpFaultDropsTheLineAndEndsTheSimulator) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "port")));
 }
 
+// A served device (here the slave of a pair the test holds) is open for good: its line is set as
+// the tool sets it, only a pause on the line starts a new session (dropping a half word), and the
+// simulator ends with 1 when the device goes away.
+TEST(SimPty, ServesAnExistingDeviceWhereAPauseStartsANewSession) {
+  ttyprog::test::pty_pair line;
+  simulator sim({"--device", line.slave_path(), "--session-gap", "300"});
+  EXPECT_EQ(sim.path(), line.slave_path());
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(line.master(), &tio), 0);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+  auto exchange = [&](const bytes& request, std::size_t answer_bytes) {
+    ttyprog::test::write_bytes(line.master(), request);
+    return read_bytes(line.master(), answer_bytes);
+  };
+  const bytes read_one{0x80, 0x20, 0x00, 0x01};
+  EXPECT_EQ(exchange({0x80, 0x10, 0x00, 0x02, 0x01, 0x23, 0x04, 0x56, 0xFF, 0xFF}, 2),
+            (bytes{0xC0, 0x00}));
+  EXPECT_EQ(exchange(read_one, 4), (bytes{0x01, 0x23, 0xFF, 0xFF}));
+  EXPECT_EQ(exchange(read_one, 4), (bytes{0x04, 0x56, 0xFF, 0xFF}));  // the session goes on
+  ttyprog::test::write_bytes(line.master(), {0x80});
+  std::this_thread::sleep_for(450ms);
+  EXPECT_EQ(exchange(read_one, 4), (bytes{0x01, 0x23, 0xFF, 0xFF}));  // word 0 again
+  line.close_master();
+  EXPECT_EQ(sim.wait().exit_code, 1);
+  const std::string trace = sim.trace();
+  EXPECT_EQ(trace.substr(std::min(trace.find("> 0456"), trace.size())),
+            "> 0456\n> ffff\n# session 1 ended\n# session 2\n< 8020\n< 0001\n> 0123\n"
+            "> ffff\n");
+}
+
 TEST(SimPty, CommandLine) {
   const run_result h = ttyprog::test::run_binary(TTYPROG_SIM_BIN, {TTYPROG_SIM_BIN, "--help"});
   EXPECT_EQ(h.exit_code, 0);
   for (const char* option :
        {"--link", "--trace", "--device-id", "--refuse", "--silent-after", "--hang-up-after",
         "--short-read", "--long-read", "--split-pause", "--pace", "--word-time", "--extra-status",
-        "--stale", "--late-stale", "--early-status", "--chatter"}) {
+        "--stale", "--late-stale", "--early-status", "--chatter", "--device", "--session-gap"}) {
     EXPECT_NE(h.out.find(option), std::string::npos) << option;
   }
 

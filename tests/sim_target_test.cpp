@@ -285,7 +285,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
                             "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
                             "--split-pause", "30", "--link", "/tmp/x", "--pace",
                             "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b",
-                            "--early-status=5", "--chatter"});
+                            "--early-status=5", "--chatter", "--device", "/dev/ttyGS0",
+                            "--session-gap=40"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
   EXPECT_EQ(r.options.target.device_id, DEVICE_ID);
   EXPECT_EQ(r.options.target.user_id, 0x00123456u);
@@ -303,6 +304,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   EXPECT_EQ(r.options.faults.early_status, 5u);
   EXPECT_TRUE(r.options.chatter);
   EXPECT_FALSE(parse({}).options.chatter);
+  EXPECT_EQ(r.options.device_path, "/dev/ttyGS0");
+  EXPECT_EQ(r.options.session_gap_ms, 40u);
 
   EXPECT_EQ(parse({"--pace", "--word-time", "0"}).options.word_time_us, 0u);
   EXPECT_EQ(parse({}).options.word_time_us, 0u);
@@ -316,6 +319,8 @@ TEST(SimOptions, BadCommandLinesAreRejected) {
                                                                 {"--refuse", "-1"},
                                                                 {"--refuse"},
                                                                 {"--trace="},
+                                                                {"--device="},
+                                                                {"--session-gap", "0.5"},
                                                                 {"--pace=1"},
                                                                 {"--chatter", "1"},
                                                                 {"--early-status", "x"},
