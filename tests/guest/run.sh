@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ttyprog on the kernel's own serial drivers, without hardware: a QEMU guest (TCG) with an emulated
-# 16550 UART (/dev/ttyS1, the 8250 driver), an emulated USB-serial adapter (/dev/ttyUSB0,
+# UART (/dev/ttyS1, the 8250 driver), an emulated USB-serial adapter (/dev/ttyUSB0,
 # ftdi_sio) and a USB CDC line made inside the guest (/dev/ttyACM0, cdc_acm, with g_serial and
 # dummy_hcd playing the device on /dev/ttyGS0). The guest boots from what this script makes in
 # WORK: the kernel and modules of Debian's current linux-image-amd64 package (downloaded and
