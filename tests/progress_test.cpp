@@ -92,6 +92,29 @@ TEST(Progress, MovesWithinABlock) {
   EXPECT_LT(std::stoi(found[1]), 512);
 }
 
+// A write's line moves as its words leave the line, and its clock runs on while the programmer
+// programs them: a paced block of 512 words is on the line for about a second and then programmed
+// for another, with the line redrawn all the while.
+TEST(Progress, AWriteMovesAsItsWordsLeaveTheLineAndItsClockRunsOn) {
+  test::temp_dir dir;
+  const std::string file = dir.file_with("program.hex", test::hex_text(test::program_of(512)));
+  test::simulator sim({"--pace"});
+  const test::terminal_result shown = test::run_on_terminal(with_port(sim, {"writeprogram", file}));
+  EXPECT_EQ(shown.exit_code, 0);
+  const std::regex within(R"(\rwriting ([1-9][0-9]*)/512 words)");
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(shown.terminal, found, within)) << shown.terminal;
+  EXPECT_LT(std::stoi(found[1]), 512);
+  EXPECT_TRUE(std::regex_search(shown.terminal, std::regex(R"(\rwriting [0-9]+/512 words +[0-9]+%  0:01)")))
+      << "the clock stood still: " << shown.terminal;
+  std::size_t draws = 0;
+  for (std::size_t at = shown.terminal.find("\rwriting"); at != std::string::npos;
+       at = shown.terminal.find("\rwriting", at + 1)) {
+    ++draws;
+  }
+  EXPECT_GE(draws, 6u) << shown.terminal;
+}
+
 // With standard output on the same terminal, every line the command prints starts on a clean
 // line: what the screen shows at the end is exactly the command's own output.
 TEST(Progress, ErasedBeforeEveryPrintedLine) {

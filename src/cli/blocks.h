@@ -39,15 +39,44 @@ bool stop_here(std::size_t done, std::size_t total, const char* left_behind);
 // What a command stopped between two exchanges achieved.
 inline outcome stopped_outcome() { return output_lost() ? outcome::output_lost : outcome::refused; }
 
-// Moves the progress line as a block's words go: word `first + words` of the whole transfer.
+// Moves the progress line as a block's words go: word `first + words` of the whole transfer, as
+// the exchange reports them, and while the link waits, as a write's words leave the line (short of
+// the block's last word: the block is done when the programmer says so). The line is redrawn at
+// every tick, so its clock runs on through the programmer's own time too.
 struct block_progress {
   progress_line* line;
+  const serial_port* port;
   std::size_t first;
+  std::size_t words;         // of this block
+  std::size_t reported = 0;  // words the exchange has reported
 
   static void moved(void* context, std::size_t words) {
-    const auto* self = static_cast<const block_progress*>(context);
+    auto* self = static_cast<block_progress*>(context);
+    self->reported = words;
     self->line->advance(self->first + words);
   }
+
+  static void tick(void* context) {
+    const auto* self = static_cast<const block_progress*>(context);
+    // The request's first two words are the command and the length.
+    const std::size_t on_line = self->port->bytes_on_line() / 2;
+    const std::size_t sent = std::min(on_line > 2 ? on_line - 2 : 0, self->words - 1);
+    self->line->advance(self->first + std::max(self->reported, sent));
+  }
+};
+
+// The ticker of the link's waits, for as long as one block's exchange lasts.
+class block_ticker {
+ public:
+  block_ticker(serial_port& port, block_progress& progress) : port_(port) {
+    port_.set_ticker(wait_ticker{block_progress::tick, &progress});
+  }
+  block_ticker(const block_ticker&) = delete;
+  block_ticker& operator=(const block_ticker&) = delete;
+  ~block_ticker() { port_.set_ticker({}); }
+
+ private:
+  serial_port& port_;
 };
 
 // Runs `exchange(first, n, observer)` for each block of `total` words, in order, until one fails
@@ -67,8 +96,12 @@ blocks_result for_each_block(serial_port& port, const char* action, std::size_t 
       return result;
     }
     const std::size_t n = std::min(total - result.done, BLOCK_WORDS);
-    block_progress moving{&progress, result.done};
-    block_step got = exchange(result.done, n, word_observer{block_progress::moved, &moving});
+    block_progress moving{&progress, &port, result.done, n};
+    block_step got{};
+    {
+      const block_ticker ticking(port, moving);
+      got = exchange(result.done, n, word_observer{block_progress::moved, &moving});
+    }
     if (got.ok) {
       const link_status quiet = result.done + n == total ? prog_settle(port) : prog_block_gap(port);
       if (quiet != link_status::ok) got = block_step{false, quiet};

@@ -31,8 +31,10 @@ class line_clock {
   void wrote(std::size_t bytes, clock::time_point now) {
     if (!request_open_) {
       request_open_ = true;
-      request_from_ = now;
+      request_from_ = std::max(now, sent_until_);
+      request_bytes_ = 0;
     }
+    request_bytes_ += bytes;
     sent_until_ = std::max(now, sent_until_) + static_cast<std::int64_t>(bytes) * BYTE_TIME;
   }
 
@@ -54,6 +56,12 @@ class line_clock {
   // it, and the bound with it.
   void heard() { sent_until_ = std::min(sent_until_, clock::now()); }
 
+  // Bytes of the latest request that can have left the line by `now`.
+  std::size_t bytes_gone(clock::time_point now) const {
+    if (now <= request_from_) return 0;
+    return std::min(request_bytes_, static_cast<std::size_t>((now - request_from_) / BYTE_TIME));
+  }
+
   // True until the first word of the request's answer has been awaited.
   bool request_open() const { return request_open_; }
   void answer_awaited() { request_open_ = false; }
@@ -61,6 +69,7 @@ class line_clock {
  private:
   clock::time_point sent_until_{};
   clock::time_point request_from_{};
+  std::size_t request_bytes_ = 0;
   bool request_open_ = false;
 };
 

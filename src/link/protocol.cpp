@@ -54,8 +54,9 @@ prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> wo
       status != link_status::ok) {
     return {status, 0};
   }
-  observer(n);
-  return await_status(port);
+  const prog_reply reply = await_status(port);
+  if (reply.ok()) observer(n);
+  return reply;
 }
 
 prog_reply prog_write_id(serial_port& port, std::uint32_t id) {

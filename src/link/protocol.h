@@ -39,7 +39,8 @@ struct id_read {
 
 using block_buffer = std::span<std::uint16_t, BLOCK_WORDS>;
 
-// Told of a block's progress as its data words go out or come in: `words` of the block so far.
+// Told of a block's progress: a write block's words once the programmer has taken them, a read
+// block's words as they come in: `words` of the block so far.
 // It must not print over the line's exchange (the front end only redraws its progress line).
 struct word_observer {
   void (*moved)(void* context, std::size_t words) = nullptr;

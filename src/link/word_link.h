@@ -51,6 +51,20 @@ namespace ttyprog {
 // for this long while a word is being sent, and the programmer counts as not responding.
 inline constexpr std::chrono::milliseconds LINK_TIMEOUT{10'000};
 
+// Told from the link's waits that time passes (a front end redraws its progress line). It must not
+// print over the line's exchange.
+struct wait_ticker {
+  void (*tick)(void* context) = nullptr;
+  void* context = nullptr;
+
+  void operator()() const {
+    if (tick != nullptr) tick(context);
+  }
+};
+
+// The longest a wait goes without telling its ticker.
+inline constexpr std::chrono::milliseconds WAIT_TICK{100};
+
 enum class link_status {
   ok,
   timed_out,   // nothing moved within the bound
@@ -69,7 +83,7 @@ class serial_port {
   serial_port& operator=(const serial_port&) = delete;
   serial_port(serial_port&& other) noexcept
       : handle_(std::exchange(other.handle_, INVALID)), bound_(other.bound_), line_(other.line_),
-        paced_(other.paced_), chatter_(other.chatter_) {}
+        paced_(other.paced_), chatter_(other.chatter_), ticker_(other.ticker_) {}
   serial_port& operator=(serial_port&& other) noexcept {
     if (this != &other) {
       close();
@@ -78,12 +92,18 @@ class serial_port {
       line_ = other.line_;
       paced_ = other.paced_;
       chatter_ = other.chatter_;
+      ticker_ = other.ticker_;
     }
     return *this;
   }
   ~serial_port() { close(); }
 
   std::chrono::milliseconds bound() const noexcept { return bound_; }
+
+  // While set, the link's waits call `ticker` at least every WAIT_TICK.
+  void set_ticker(wait_ticker ticker) noexcept { ticker_ = ticker; }
+  // Bytes of the request being written that can have left the line by now, at the line rate.
+  std::size_t bytes_on_line() const { return line_.bytes_gone(std::chrono::steady_clock::now()); }
 
  private:
   friend struct port_backend;  // defined by the back end only
@@ -99,6 +119,7 @@ class serial_port {
   line_clock line_;       // when the bytes written can have left the line
   bool paced_ = false;    // the device moves bytes at the line rate (a real serial port)
   bool chatter_ = false;  // the line was not quiet within the bound at the open
+  wait_ticker ticker_{};  // told while the link waits
 };
 
 struct word_result {

@@ -35,6 +35,7 @@ struct port_backend {
   static line_clock& line(serial_port& port) { return port.line_; }
   static bool& paced(serial_port& port) { return port.paced_; }
   static bool& chatter(serial_port& port) { return port.chatter_; }
+  static void tick(const serial_port& port) { port.ticker_(); }
 };
 
 namespace {
@@ -418,8 +419,11 @@ link_status await_earliest_answer(serial_port& port) {
     const auto now = clock::now();
     if (now >= earliest) return link_status::ok;
     if (queued > 0) return link_status::unexpected;
+    port_backend::tick(port);
     // Wakes for a whole word (the line's VMIN) or a dropped line; a lone byte is seen at the end.
-    if (wait_for(fd, POLLIN, remaining_ms(earliest)) & LINE_DOWN) return link_status::lost;
+    if (wait_for(fd, POLLIN, remaining_ms(std::min(earliest, now + WAIT_TICK))) & LINE_DOWN) {
+      return link_status::lost;
+    }
   }
 }
 
@@ -477,6 +481,7 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
     }
     const auto now = clock::now();
     if (deadline.passed()) return {link_status::timed_out, 0};
+    port_backend::tick(port);
     // Sleep until a whole word is queued (the line's VMIN), the line drops, or it is time to look
     // whether a first byte has come in meanwhile: the bound counts from the last byte, and the
     // wake-up for a whole word does not say when its first byte arrived.

@@ -26,6 +26,7 @@ struct port_backend {
   static HANDLE handle(const serial_port& port) { return reinterpret_cast<HANDLE>(port.handle_); }
   static line_clock& line(serial_port& port) { return port.line_; }
   static bool& chatter(serial_port& port) { return port.chatter_; }
+  static void tick(const serial_port& port) { port.ticker_(); }
 };
 
 namespace {
@@ -307,6 +308,7 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
     }
 
     if (deadline.passed()) return {link_status::timed_out, 0};
+    port_backend::tick(port);
     ::Sleep(1);
   }
 }
