@@ -62,8 +62,8 @@ class raw_port {
 };
 
 void put_word(std::vector<std::uint8_t>& bytes, unsigned word) {
-  bytes.push_back(static_cast<std::uint8_t>(word >> 8));
-  bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+  const wire_bytes pair = encode_word(word);
+  bytes.insert(bytes.end(), pair.begin(), pair.end());
 }
 
 double seconds(clock::duration d) { return std::chrono::duration<double>(d).count(); }

@@ -176,8 +176,9 @@ void server::send_chatter() {
   if (program_gone()) return;
   std::array<std::uint8_t, 4> bytes{};
   for (std::size_t i = 0; i < count; ++i) {
-    bytes[2 * i] = static_cast<std::uint8_t>(REPLY_OK >> 8);
-    bytes[2 * i + 1] = static_cast<std::uint8_t>(REPLY_OK & 0xFFu);
+    const wire_bytes word = encode_word(REPLY_OK);
+    bytes[2 * i] = word[0];
+    bytes[2 * i + 1] = word[1];
   }
   const ssize_t n = ::write(pty_.master.get(), bytes.data(), 2 * count);
   for (ssize_t word = 0; word < n / 2; ++word) trace_.sent(REPLY_OK);
@@ -247,8 +248,9 @@ void server::send(const answer& reply) {
   std::array<std::uint8_t, 2 * (BLOCK_WORDS + 2)> bytes{};
   std::size_t size = 0;
   for (std::uint16_t word : reply.view()) {
-    bytes[size++] = static_cast<std::uint8_t>(word >> 8);
-    bytes[size++] = static_cast<std::uint8_t>(word & 0xFFu);
+    const wire_bytes pair = encode_word(word);
+    bytes[size++] = pair[0];
+    bytes[size++] = pair[1];
   }
   for (std::size_t next = 0; next < size;) {
     std::this_thread::sleep_until(due(next));

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "wire.h"
+
 namespace ttyprog::sim {
 
 // Two bytes, high byte first, make a word. A byte left over when a session ends is dropped.
@@ -14,7 +16,7 @@ class word_assembler {
       high_ = byte;
       return std::nullopt;
     }
-    auto word = static_cast<std::uint16_t>((*high_ << 8) | byte);
+    const std::uint16_t word = decode_word({*high_, byte});
     high_.reset();
     return word;
   }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <system_error>
 
+#include "wire.h"
+
 namespace ttyprog::test {
 
 namespace {
@@ -22,8 +24,8 @@ constexpr int QUIET_MS = 50;
 std::vector<std::uint8_t> bytes_of(const std::vector<std::uint16_t>& words) {
   std::vector<std::uint8_t> bytes;
   for (const std::uint16_t word : words) {
-    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    const wire_bytes pair = encode_word(word);
+    bytes.insert(bytes.end(), pair.begin(), pair.end());
   }
   return bytes;
 }
@@ -142,7 +144,7 @@ void programmer::take_in_rest(std::optional<std::uint8_t>& high) {
       if (!high) {
         high = buffer[i];
       } else {
-        record(static_cast<std::uint16_t>(*high << 8 | buffer[i]));
+        record(decode_word({*high, buffer[i]}));
         high.reset();
       }
     }
@@ -175,7 +177,7 @@ void programmer::run() {
         high = buffer[i];
         continue;
       }
-      const auto word = static_cast<std::uint16_t>(*high << 8 | buffer[i]);
+      const std::uint16_t word = decode_word({*high, buffer[i]});
       high.reset();
       record(word);
       request.push_back(word);
