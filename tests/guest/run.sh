@@ -106,7 +106,7 @@ fetch_kernel() {
   fi
 }
 
-# A program of WORDS words (14-bit values, no two neighbours alike) as Intel HEX.
+# A program of WORDS words (values up to 3fff, no two neighbours alike) as Intel HEX.
 make_hex() {  # WORDS FILE
   awk -v words="$1" 'BEGIN {
     for (a = 0; a < words; a += 8) {
