@@ -5,6 +5,7 @@
 #include "link/word_link.h"
 
 #include "link/deadline.h"
+#include "link/queue_status.h"
 #include "platform/port_diagnosis.h"
 
 #include <fcntl.h>
@@ -495,18 +496,14 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
 
 link_status line_before_request(serial_port& port) {
   if (port_backend::chatter(port)) return link_status::chatter;
-  const int queued = queued_bytes(fd_of(port));
-  if (queued < 0) return link_status::lost;
-  return queued == 0 ? link_status::ok : link_status::unexpected;
+  return queue_status(queued_bytes(fd_of(port)));
 }
 
 link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
   const int fd = fd_of(port);
   const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
   for (;;) {
-    const int queued = queued_bytes(fd);
-    if (queued < 0) return link_status::lost;
-    if (queued > 0) return link_status::unexpected;
+    if (const link_status line = queue_status(queued_bytes(fd)); line != link_status::ok) return line;
     const auto now = clock::now();
     if (now >= until) return link_status::ok;
     // poll() counts in milliseconds: the last part of the wait is a plain pause.

@@ -9,6 +9,7 @@
 
 #include "link/comm_setting_win32.h"
 #include "link/deadline.h"
+#include "link/queue_status.h"
 #include "platform/utf16_win32.h"
 
 #include <algorithm>
@@ -315,18 +316,14 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
 
 link_status line_before_request(serial_port& port) {
   if (port_backend::chatter(port)) return link_status::chatter;
-  const long queued = queued_bytes(handle_of(port));
-  if (queued < 0) return link_status::lost;
-  return queued == 0 ? link_status::ok : link_status::unexpected;
+  return queue_status(queued_bytes(handle_of(port)));
 }
 
 link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
   const HANDLE handle = handle_of(port);
   const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
   for (;;) {
-    const long queued = queued_bytes(handle);
-    if (queued < 0) return link_status::lost;
-    if (queued > 0) return link_status::unexpected;
+    if (const link_status line = queue_status(queued_bytes(handle)); line != link_status::ok) return line;
     if (clock::now() >= until) return link_status::ok;
     ::Sleep(1);
   }
