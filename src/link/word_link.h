@@ -1,7 +1,7 @@
 // The serial word link: one port to the programmer, moving single 16-bit words.
 //
 // A word travels as two bytes, high byte first (wire.h). Two back ends keep the same contract:
-// word_link_posix.cpp (a terminal device driven with termios) and word_link_win32.cpp (a
+// word_link_linux.cpp (a terminal device driven with termios) and word_link_win32.cpp (a
 // communications device driven with the Win32 serial API). CMake compiles the one that fits.
 //
 // The contract both back ends keep:

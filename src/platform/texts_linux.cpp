@@ -1,4 +1,4 @@
-// The texts of a POSIX system: a terminal's end-of-file key, the programs that take serial ports
+// The texts of Linux: a terminal's end-of-file key, the programs that take serial ports
 // there, the stop signals and the man pages.
 #include "platform/texts.h"
 

@@ -1,4 +1,4 @@
-// The HEX input on a POSIX system: a named pipe must not hold the run while no writer comes, a
+// The HEX input on Linux: a named pipe must not hold the run while no writer comes, a
 // device that never ends or never starts is refused, and every wait for text is a poll() in short
 // slices, so that a stop request is seen however the input behaves.
 #include "platform/input_file.h"

@@ -1,4 +1,4 @@
-// The word link on a POSIX terminal device, driven with termios.
+// The word link on a Linux terminal device, driven with termios.
 //
 // The descriptor is non-blocking throughout: every wait is a poll() with a deadline, so a silent
 // or vanished programmer can never hold the run.
