@@ -98,7 +98,7 @@ port_failure_facts gather_port_failure_facts(const char* port_name, const open_r
       facts.access = examine_device_access(port_name);
       break;
     case open_failure::busy:
-      facts.holders = find_device_holders(port_name);
+      facts.holders = opened.holders;
       break;
     case open_failure::none:
     case open_failure::not_a_terminal:

@@ -43,6 +43,7 @@
 #include <utility>
 
 #include "link/line_clock.h"
+#include "platform/port_diagnosis.h"
 #include "wire.h"
 
 namespace ttyprog {
@@ -143,6 +144,9 @@ struct open_result {
   std::optional<serial_port> port;  // set exactly when the open succeeded
   open_failure failure = open_failure::none;
   int system_error = 0;  // the platform's error code of the failing call, 0 when there was none
+  // When the port is busy: the other programs that hold it, as the one scan of the open found
+  // them (empty where the system cannot tell, or when a program that keeps itself hidden holds it).
+  holder_list holders{};
 };
 
 // How long the line must stay silent after the open before the first request.

@@ -170,13 +170,15 @@ bool lock_device(int fd) {
   return true;
 }
 
-bool held_by_another_program(const char* name) {
-  const holder_list holders = find_device_holders(name);
-  const int self = ::getpid();
-  for (std::size_t i = 0; i < holders.count; ++i) {
-    if (holders.holders[i].pid != self) return true;
+// The programs other than this one that have the device open or lock it: the one scan of an open.
+holder_list other_holders(const char* name) {
+  const holder_list found = find_device_holders(name);
+  holder_list others{};
+  others.more = found.more;
+  for (std::size_t i = 0; i < found.count; ++i) {
+    if (found.holders[i].pid != ::getpid()) others.holders[others.count++] = found.holders[i];
   }
-  return holders.more;
+  return others;
 }
 
 bool set_exclusive_mode(int fd) {
@@ -306,8 +308,10 @@ void serial_port::close() noexcept {
 }
 
 open_result open_port(const char* name, std::chrono::milliseconds bound) {
-  auto failed = [](open_failure failure, int error) {
-    return open_result{std::nullopt, failure, error};
+  auto failed = [name](open_failure failure, int error) {
+    open_result result{std::nullopt, failure, error};
+    if (failure == open_failure::busy) result.holders = other_holders(name);
+    return result;
   };
   auto failed_with_errno = [&](int error) {
     switch (error) {
@@ -355,7 +359,9 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   if (!::isatty(fd)) return failed(open_failure::not_a_terminal, 0);
   if (is_own_terminal(fd)) return failed(open_failure::own_terminal, 0);
   if (!lock_device(fd)) return failed(open_failure::busy, errno);
-  if (held_by_another_program(name)) return failed(open_failure::busy, EBUSY);
+  if (holder_list holders = other_holders(name); holders.count != 0 || holders.more) {
+    return open_result{std::nullopt, open_failure::busy, EBUSY, holders};
+  }
 
   serial_port port = port_backend::adopt(device.release(), bound);  // closes itself from here on
   if (!set_exclusive_mode(fd)) return failed(open_failure::busy, errno);
