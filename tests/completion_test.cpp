@@ -3,10 +3,12 @@
 // terminal the user types on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "support/help_text.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
@@ -40,6 +42,16 @@ TEST(Completion, OffersHexFilesAfterTheCommandsThatReadThem) {
   EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", "program", "b"}), "boot.ihx\nbuilds\n");
   EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", "readhex", ""}), "");
   EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", "pro"}), "program\n");
+}
+
+TEST(Completion, OffersTheCommandsHelpLists) {
+  test::temp_dir dir;
+  test::pty_pair own;
+  std::vector<std::string> commands = test::commands_in_help();
+  std::sort(commands.begin(), commands.end());
+  std::string listed;
+  for (const std::string& name : commands) listed += name + "\n";
+  EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", ""}), listed);
 }
 
 TEST(Completion, NeverOffersTheUsersOwnTerminalAsAPort) {

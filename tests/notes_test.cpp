@@ -45,8 +45,8 @@ const std::vector<note_row> ROWS = {
      "2 word(s) after the parameter ignored, from \"b.hex\" on.\n"},
     {"usage_error", {}, {}, "", "Try 'ttyprog --help'.\n"},
     {"unknown_command", {}, {"writeprogam"}, "",
-     "did you mean writeprogram?\nCommands: erase, eraseall, writeprogram, verifyprogram, writeid,"
-     " writeconfig, readprogram, readidandconfig, readhex, program.\n"},
+     "did you mean writeprogram?\nCommands: erase, eraseall, writeprogram, verifyprogram, readprogram,"
+     " readhex, writeid, writeconfig, readidandconfig, program.\n"},
 };
 
 class Notes : public ::testing::TestWithParam<note_row> {};

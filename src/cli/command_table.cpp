@@ -11,23 +11,23 @@ namespace ttyprog {
 
 namespace {
 
-struct command {
-  std::string_view name;
-  command_fn run;
-};
-
-// Every command, in the order they are matched: exact, case-sensitive names.
-constexpr std::array<command, 10> COMMANDS{{
-    {"erase", run_erase},
-    {"eraseall", run_erase_all},
-    {"writeprogram", run_write_program},
-    {"verifyprogram", run_verify_program},
-    {"writeid", run_write_id},
-    {"writeconfig", run_write_config},
-    {"readprogram", run_read_program},
-    {"readidandconfig", run_read_id_config},
-    {"readhex", run_read_hex},
-    {"program", run_program},
+// Every command: exact, case-sensitive names.
+constexpr std::array<command_entry, 10> COMMANDS{{
+    {"erase", "", "the programmer's erase", run_erase},
+    {"eraseall", "", "the programmer's erase-all operation", run_erase_all},
+    {"writeprogram", "[FILE]", "write program memory from Intel HEX (standard input without FILE)",
+     run_write_program},
+    {"verifyprogram", "[FILE]", "compare program memory with Intel HEX; counts the differing words",
+     run_verify_program},
+    {"readprogram", "[N]", "print N words (default 512) from word 0, eight to a line", run_read_program},
+    {"readhex", "[N]", "print N words (default 8192) from word 0 as Intel HEX", run_read_hex},
+    {"writeid", "ID", "write the 32-bit user ID (hexadecimal)", run_write_id},
+    {"writeconfig", "WORD", "write the configuration word (hexadecimal, up to ffff)", run_write_config},
+    {"readidandconfig", "", "print the user ID, device ID and configuration word", run_read_id_config},
+    {"program", "[FILE]",
+     "read the IDs, erase, write and verify program memory from Intel\n"
+     "HEX, stopping at the first step that fails",
+     run_program},
 }};
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
@@ -52,10 +52,10 @@ std::size_t distance(std::string_view a, std::string_view b) {
 // The command a mistyped `name` most likely meant: the same name in other case, the only one it
 // begins (at least three letters), or the nearest within a third of its letters (at least two
 // edits); nullptr for none.
-const command* nearest_command(std::string_view name) {
-  const command* nearest = nullptr;
+const command_entry* nearest_command(std::string_view name) {
+  const command_entry* nearest = nullptr;
   std::size_t fewest = std::max<std::size_t>(2, name.size() / 3) + 1;
-  for (const command& entry : COMMANDS) {
+  for (const command_entry& entry : COMMANDS) {
     const std::size_t edits = distance(name, entry.name);
     if (edits < fewest) {
       nearest = &entry;
@@ -63,7 +63,7 @@ const command* nearest_command(std::string_view name) {
     }
   }
   if (fewest == 0) return nearest;
-  const auto begins = [name](const command& entry) {
+  const auto begins = [name](const command_entry& entry) {
     return name.size() >= 3 && entry.name.size() > name.size() &&
            std::equal(name.begin(), name.end(), entry.name.begin(),
                       [](char a, char b) { return lower(a) == lower(b); });
@@ -78,16 +78,18 @@ const command* nearest_command(std::string_view name) {
 
 void suggest_command(std::string_view name) {
   if (!notes_wanted()) return;
-  if (const command* nearest = nearest_command(name)) {
+  if (const command_entry* nearest = nearest_command(name)) {
     note("did you mean %s?", std::string(nearest->name).c_str());
   }
   std::string names;
-  for (const command& entry : COMMANDS) names.append(names.empty() ? "" : ", ").append(entry.name);
+  for (const command_entry& entry : COMMANDS) names.append(names.empty() ? "" : ", ").append(entry.name);
   note("Commands: %s.", names.c_str());
 }
 
+std::span<const command_entry> command_table() { return COMMANDS; }
+
 command_fn find_command(std::string_view name) {
-  for (const command& entry : COMMANDS) {
+  for (const command_entry& entry : COMMANDS) {
     if (entry.name == name) return entry.run;
   }
   return run_invalid_command;

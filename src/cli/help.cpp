@@ -1,29 +1,50 @@
 #include "cli/help.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+#include "cli/commands.h"
 #include "cli/output.h"
 #include "platform/texts.h"
 
 namespace ttyprog {
 
+namespace {
+
+// The first column of the command list: two blanks, then the name and parameter in 22.
+constexpr int NAME_WIDTH = 22;
+
+void print_commands() {
+  out_line("Commands:");
+  for (const command_entry& entry : command_table()) {
+    std::array<char, 48> name_and_param{};
+    std::snprintf(name_and_param.data(), name_and_param.size(), "%.*s%s%.*s", static_cast<int>(entry.name.size()),
+                  entry.name.data(), entry.param.empty() ? "" : " ", static_cast<int>(entry.param.size()),
+                  entry.param.data());
+    std::string_view summary = entry.summary;
+    const std::size_t first_end = std::min(summary.find('\n'), summary.size());
+    out_format("  %-*s %.*s\n", NAME_WIDTH, name_and_param.data(), static_cast<int>(first_end), summary.data());
+    summary.remove_prefix(first_end);
+    while (!summary.empty()) {
+      summary.remove_prefix(1);
+      const std::size_t end = std::min(summary.find('\n'), summary.size());
+      out_format("%*s%.*s\n", NAME_WIDTH + 3, "", static_cast<int>(end), summary.data());
+      summary.remove_prefix(end);
+    }
+  }
+}
+
+}  // namespace
+
 void print_help() {
+  out_line("Usage: ttyprog PORT COMMAND [PARAM]\n"
+           "       ttyprog --help (-h) | --version (-V) | --list\n"
+           "\n"
+           "Drives a device programmer on the serial port PORT (9600 baud, 8N1), one command a run.\n");
+  print_commands();
   out_format("%s%s\n\nMore: %s.\n",
-             "Usage: ttyprog PORT COMMAND [PARAM]\n"
-             "       ttyprog --help (-h) | --version (-V) | --list\n"
-             "\n"
-             "Drives a device programmer on the serial port PORT (9600 baud, 8N1), one command a run.\n"
-             "\n"
-             "Commands:\n"
-             "  erase                  the programmer's erase\n"
-             "  eraseall               the programmer's erase-all operation\n"
-             "  writeprogram [FILE]    write program memory from Intel HEX (standard input without FILE)\n"
-             "  verifyprogram [FILE]   compare program memory with Intel HEX; counts the differing words\n"
-             "  readprogram [N]        print N words (default 512) from word 0, eight to a line\n"
-             "  readhex [N]            print N words (default 8192) from word 0 as Intel HEX\n"
-             "  writeid ID             write the 32-bit user ID (hexadecimal)\n"
-             "  writeconfig WORD       write the configuration word (hexadecimal, up to ffff)\n"
-             "  readidandconfig        print the user ID, device ID and configuration word\n"
-             "  program [FILE]         read the IDs, erase, write and verify program memory from Intel\n"
-             "                         HEX, stopping at the first step that fails\n"
              "\n"
              "Options (alone):\n"
              "  --help (-h)            this text\n"
