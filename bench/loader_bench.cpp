@@ -45,7 +45,7 @@ void load_from_memory(benchmark::State& state, const std::string& text, int expe
   memory_file file(text);
   program_image image{};
   for (auto _ : state) {
-    const int words = load_hex_image(image, file.rewound());
+    const int words = load_hex_image(image, file.rewound()).words;
     if (words != expected) state.SkipWithError("unexpected word count");
     benchmark::DoNotOptimize(image.data());
   }

@@ -42,7 +42,7 @@ void check_load(std::vector<char>& text, std::size_t size) {
     return;
   }
   ttyprog::program_image image{};
-  const ttyprog::hex_load_report report = ttyprog::load_hex_image_report(image, stream);
+  const ttyprog::hex_load_report report = ttyprog::load_hex_image(image, stream);
   std::fclose(stream);
 
   const int words = report.words;

@@ -152,7 +152,7 @@ struct parser {
     auto count = [&](std::uint64_t& field) {
       return store(field, parse_number<std::uint64_t>(value, 10));
     };
-    auto millis = [&](std::uint32_t& field) {
+    auto decimal32 = [&](std::uint32_t& field) {
       return store(field, parse_number<std::uint32_t>(value, 10));
     };
     auto hex16 = [&](std::uint16_t& field) {
@@ -170,7 +170,7 @@ struct parser {
       case valued::hang_up_after: return count(o.faults.hang_up_after);
       case valued::short_read: return count(o.faults.short_read_block);
       case valued::long_read: return count(o.faults.long_read_block);
-      case valued::split_pause: return millis(o.split_pause_ms);
+      case valued::split_pause: return decimal32(o.split_pause_ms);
       case valued::cut_answer: return count(o.faults.cut_answer);
       case valued::hang_up_in_answer: return count(o.faults.cut_answer_hang_up);
       case valued::extra_status: return count(o.faults.extra_status);
@@ -178,10 +178,10 @@ struct parser {
       case valued::late_stale: return bytes(o.late_stale, value);
       case valued::word_time:
         word_time_given = true;
-        return millis(o.word_time_us);
+        return decimal32(o.word_time_us);
       case valued::early_status: return count(o.faults.early_status);
       case valued::device: return path(o.device_path, value);
-      case valued::session_gap: return millis(o.session_gap_ms);
+      case valued::session_gap: return decimal32(o.session_gap_ms);
     }
     return false;
   }

@@ -271,7 +271,7 @@ TEST_P(LoadHexImage, ResultAndImage) {
   ASSERT_NE(stream, nullptr);
   program_image image{};
   image.fill(0x1111);  // the loader must reset every word
-  EXPECT_EQ(load_hex_image(image, stream.get()), c.result);
+  EXPECT_EQ(load_hex_image(image, stream.get()).words, c.result);
   EXPECT_EQ(differing_words(image, image_with(c.words)), std::vector<std::size_t>{});
 }
 
@@ -375,7 +375,7 @@ TEST(LoadHexImageReport, FirstFaultAndSkippedRecords) {
     std::string text = c.text;
     const file_ptr stream = memory_stream(text);
     program_image image{};
-    const hex_load_report got = load_hex_image_report(image, stream.get());
+    const hex_load_report got = load_hex_image(image, stream.get());
     EXPECT_EQ(got.words, c.report.words);
     EXPECT_EQ(got.first_fault, c.report.first_fault);
     EXPECT_EQ(got.first_fault_line, c.report.first_fault_line);
@@ -401,7 +401,7 @@ TEST(LoadHexImageReport, SaysWhetherAWellFormedEndOfFileRecordCame) {
     std::string copy = text;
     const file_ptr stream = memory_stream(copy);
     program_image image{};
-    EXPECT_EQ(load_hex_image_report(image, stream.get()).end_record, end_record);
+    EXPECT_EQ(load_hex_image(image, stream.get()).end_record, end_record);
   }
 }
 
@@ -418,7 +418,7 @@ TEST(LoadHexImageReport, AStopEndsTheLoadOfATextThatNeverEnds) {
                           nullptr};
   reads_before_stop = 5;
   program_image image{};
-  const hex_load_report report = load_hex_image_report(image, zeros, stop_after_reads);
+  const hex_load_report report = load_hex_image(image, zeros, stop_after_reads);
   EXPECT_TRUE(report.stopped);
   EXPECT_EQ(report.words, -1);
   EXPECT_EQ(report.first_fault, hex_fault::none);
@@ -427,13 +427,13 @@ TEST(LoadHexImageReport, AStopEndsTheLoadOfATextThatNeverEnds) {
 TEST(LoadHexImageReport, AStopWhileTheSourceWaitsEndsTheLoad) {
   trickle source{RECORD + "\n" + RECORD_100 + "\n:00000001FF\n", 0, 25};
   program_image image{};
-  const hex_load_report stopped = load_hex_image_report(image, source.source());
+  const hex_load_report stopped = load_hex_image(image, source.source());
   EXPECT_TRUE(stopped.stopped);
   EXPECT_EQ(stopped.words, -1);
 
   trickle whole{source.text};
   reads_before_stop = 1000;  // asked, but never says stop
-  const hex_load_report loaded = load_hex_image_report(image, whole.source(), stop_after_reads);
+  const hex_load_report loaded = load_hex_image(image, whole.source(), stop_after_reads);
   EXPECT_FALSE(loaded.stopped);
   EXPECT_TRUE(loaded.end_record);
   EXPECT_EQ(loaded.words, 101);
@@ -444,7 +444,7 @@ TEST(LoadHexImageStream, ReadErrorFailsTheLoad) {
   const file_ptr stream(std::fopen(std::filesystem::temp_directory_path().c_str(), "r"));
   ASSERT_NE(stream, nullptr);
   program_image image{};
-  const hex_load_report report = load_hex_image_report(image, stream.get());
+  const hex_load_report report = load_hex_image(image, stream.get());
   EXPECT_EQ(report.words, -1);
   EXPECT_EQ(report.first_fault, hex_fault::read_error);
   EXPECT_EQ(report.first_fault_line, 1u);
@@ -460,7 +460,7 @@ TEST(LoadHexImageStream, ReadsToTheEndAndLeavesTheStreamOpen) {
   ASSERT_NE(stream, nullptr);
 
   program_image image{};
-  EXPECT_EQ(load_hex_image(image, stream), -1);
+  EXPECT_EQ(load_hex_image(image, stream).words, -1);
   EXPECT_EQ(image[9], 0x0403u);
   // Closing the stream would have closed its descriptor.
   ASSERT_NE(fcntl(fds[0], F_GETFD), -1) << "the loader closed the stream";
@@ -472,7 +472,7 @@ TEST(LoadHexImageStream, ShippedSampleLoadsCleanly) {
   const file_ptr stream(std::fopen(TTYPROG_SOURCE_DIR "/examples/sample.hex", "r"));
   ASSERT_NE(stream, nullptr);
   program_image image{};
-  ASSERT_EQ(load_hex_image(image, stream.get()), 0x300);
+  ASSERT_EQ(load_hex_image(image, stream.get()).words, 0x300);
   std::size_t set = 0;
   for (std::size_t i = 0; i < 0x300; ++i) {
     EXPECT_LE(image[i], BLANK_WORD) << "word " << i;

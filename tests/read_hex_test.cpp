@@ -32,7 +32,7 @@ TEST(ReadHex, ABackupWrittenBackVerifiesAgainstTheOriginal) {
   program_image image{};
   std::FILE* sample = std::fopen(SAMPLE.c_str(), "r");
   ASSERT_NE(sample, nullptr);
-  ASSERT_EQ(load_hex_image(image, sample), 768);
+  ASSERT_EQ(load_hex_image(image, sample).words, 768);
   std::fclose(sample);
   std::ptrdiff_t used_records = 0;
   for (std::size_t first = 0; first < IMAGE_WORDS; first += 8) {

@@ -30,7 +30,7 @@ TEST(RoundTrip, SampleIsWrittenVerifiedAndReadBack) {
   program_image image{};
   std::FILE* file = std::fopen(SAMPLE.c_str(), "r");
   ASSERT_NE(file, nullptr);
-  ASSERT_EQ(load_hex_image(image, file), 768);
+  ASSERT_EQ(load_hex_image(image, file).words, 768);
   std::fclose(file);
   test::simulator sim;
 

@@ -104,9 +104,4 @@ void print_port_list(std::FILE* out, const port_list_roots& roots) {
   }
 }
 
-int run_list_ports() {
-  print_port_list(stdout);
-  return 0;
-}
-
 }  // namespace ttyprog

@@ -13,7 +13,4 @@ namespace ttyprog {
 // Every port present is listed, however many there are.
 void print_port_list(std::FILE* out, const port_list_roots& roots = {});
 
-// Prints the serial ports present on standard output. Returns the exit code: 0.
-int run_list_ports();
-
 }  // namespace ttyprog

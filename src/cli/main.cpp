@@ -43,7 +43,7 @@ int program_main(int argc, char** argv) {
     if (help || version || option == "--list") {
       if (help) print_help();
       if (version) print_version();
-      if (option == "--list") run_list_ports();
+      if (option == "--list") print_port_list(stdout);
       return out_flush() ? EXIT_DONE : EXIT_OUTPUT_LOST;
     }
   }

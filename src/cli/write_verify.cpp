@@ -104,7 +104,7 @@ loaded_input load_input(program_image& image, const char* param, std::chrono::mi
   if (!input) return stop_asked() ? stopped_input() : loaded_input{};
   const char* source = param != nullptr ? param : "standard input";
   const hex_load_report report =
-      load_hex_image_report(image, text_source{read_input, input.get()}, stop_asked);
+      load_hex_image(image, text_source{read_input, input.get()}, stop_asked);
   if (report.stopped) return stopped_input();
   if (report.words < 0) {
     out_line("invalid hex file!");

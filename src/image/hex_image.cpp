@@ -109,7 +109,7 @@ int parse_hex_address_record(std::uint32_t& base, const char* text) {
   return 1;
 }
 
-hex_load_report load_hex_image_report(program_image& image, text_source source,
+hex_load_report load_hex_image(program_image& image, text_source source,
                                       stop_predicate stop) {
   image.fill(BLANK_WORD);
   hex_load_report report;
@@ -190,12 +190,8 @@ hex_load_report load_hex_image_report(program_image& image, text_source source,
   return report;
 }
 
-hex_load_report load_hex_image_report(program_image& image, std::FILE* stream) {
-  return load_hex_image_report(image, stream_source(stream));
-}
-
-int load_hex_image(program_image& image, std::FILE* stream) {
-  return load_hex_image_report(image, stream).words;
+hex_load_report load_hex_image(program_image& image, std::FILE* stream) {
+  return load_hex_image(image, stream_source(stream));
 }
 
 }  // namespace ttyprog

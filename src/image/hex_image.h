@@ -67,17 +67,13 @@ struct hex_load_report {
   bool stopped = false;     // a stop was asked for before the text ended; `words` is then -1
 };
 
-// Fills `image` from the HEX text on `stream`, read to its end. Returns the word count (one more
-// than the highest word written, 0 when none was) or -1 when any record was bad or the stream
-// could not be read.
-int load_hex_image(program_image& image, std::FILE* stream);
-
-// The same load, reporting what it found; its `words` is what load_hex_image returns.
-hex_load_report load_hex_image_report(program_image& image, std::FILE* stream);
+// Fills `image` from the HEX text on `stream`, read to its end, and reports what it found. Its
+// `words` is the word count (one more than the highest word written, 0 when none was) or -1 when
+// any record was bad or the stream could not be read.
+hex_load_report load_hex_image(program_image& image, std::FILE* stream);
 
 // The same load from any text source. `stop`, when given, is asked between the source's reads;
 // once it says so the load ends with `stopped` set and `words` -1, whatever was read.
-hex_load_report load_hex_image_report(program_image& image, text_source source,
-                                      stop_predicate stop = nullptr);
+hex_load_report load_hex_image(program_image& image, text_source source, stop_predicate stop = nullptr);
 
 }  // namespace ttyprog
