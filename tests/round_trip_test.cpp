@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -78,31 +77,6 @@ TEST(RoundTrip, PacedLineTakesTheTimeOfRealBytesAndProgramming) {
   EXPECT_EQ(got.out, WRITTEN);
   EXPECT_GE(got.elapsed, std::chrono::milliseconds(16 * 5 + 40));
   EXPECT_LT(got.elapsed, test::PROMPTLY);
-}
-
-TEST(SimulatorCommandLine, GivesTheVersionAndNamesAnUnknownOption) {
-  struct line_case {
-    std::vector<std::string> args;
-    int exit_code;
-    std::string out;  // a pattern for the whole of standard output
-    std::string err;  // the first line of standard error
-  };
-  const line_case cases[] = {
-      {{"--version"}, 0, R"(ttyprog-sim \d+\.\d+\.\d+\n)", ""},
-      {{"--no-such-option"}, 2, "", "ttyprog-sim: unknown option: --no-such-option"},
-      {{"--no-such-option", "1"}, 2, "", "ttyprog-sim: unknown option: --no-such-option"},
-      {{"-x"}, 2, "", "ttyprog-sim: unknown option: -x"},
-      {{"--trace"}, 2, "", "ttyprog-sim: missing value for option: --trace"},
-  };
-  for (const line_case& c : cases) {
-    SCOPED_TRACE(c.args.front());
-    std::vector<std::string> argv{"ttyprog-sim"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const test::run_result got = test::run_binary(TTYPROG_SIM_BIN, argv);
-    EXPECT_EQ(got.exit_code, c.exit_code);
-    EXPECT_TRUE(std::regex_match(got.out, std::regex(c.out))) << got.out;
-    EXPECT_EQ(got.err.substr(0, got.err.find('\n')), c.err);
-  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The simulator's target model, word by word: what each request is answered with, how the block
-// position moves, what becomes of malformed requests, and the faults it can play.
+// position moves, what becomes of malformed requests, and the faults it can play. The bytes, the
+// sessions and the command line of the built simulator are in sim_pty_test.cpp.
 #include "sim_target.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "sim_options.h"
-#include "sim_session.h"
 #include "support/case_name.h"
 #include "support/expected.h"
 
@@ -96,19 +95,6 @@ TEST(SimTarget, BlocksOfOneKindContinueAndASwitchOfKindStartsAtZero) {
   run(target, {CMD_READ_ID_CONFIG});
   run(target, write_block({8}));
   EXPECT_EQ(target.program_word(1), 8);
-}
-
-TEST(SimTarget, NewSessionStartsAtZeroAndDropsAHalfRequest) {
-  sim_target target;
-  run(target, write_block({1, 2, 3}));
-  run(target, {CMD_WRITE_PROGRAM, 2, 7});  // cut off by the end of the session
-
-  target.new_session();
-  EXPECT_EQ(target.block_position(), 0u);
-  EXPECT_EQ(run(target, {CMD_ERASE_ALL}), words{REPLY_OK});  // a command word again, not data
-  run(target, write_block({4}));
-  target.new_session();
-  EXPECT_EQ(run(target, read_block(2)), with_end({4, MEMORY_BLANK}));
 }
 
 TEST(SimTarget, ReadsPastTheEndAnswerOnlyTheWordsThatExist) {
@@ -262,71 +248,6 @@ TEST(SimTargetFaults, EarlyStatusAnswersTheNthWriteBlockAtItsFirstDataWord) {
   EXPECT_EQ(run(target, {END_OF_BLOCK}), (words{STATUS_REFUSED_DEFAULT, STATUS_REFUSED_DEFAULT}));
   EXPECT_EQ(target.program_word(2), MEMORY_BLANK);
   EXPECT_EQ(run(target, write_block({4})), words{REPLY_OK});  // only the Nth block
-}
-
-// --- Bytes to words -----------------------------------------------------------------------------
-
-TEST(SimWordAssembler, HighByteFirstAndAHalfWordCanBeDropped) {
-  word_assembler assembler;
-  EXPECT_FALSE(assembler.push(0x80));
-  EXPECT_EQ(assembler.push(0x10), 0x8010);
-  EXPECT_FALSE(assembler.push(0xC0));
-  assembler.reset();
-  EXPECT_FALSE(assembler.push(0x12));
-  EXPECT_EQ(assembler.push(0x34), 0x1234);
-}
-
-// --- Command line -------------------------------------------------------------------------------
-
-options_result parse(std::vector<const char*> args) { return parse_options(args); }
-
-TEST(SimOptions, ValuesAreReadInEitherForm) {
-  options_result r = parse({"--device-id", "0F42", "--user-id=0x00123456", "--config", "3f72",
-                            "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
-                            "--split-pause", "30", "--link", "/tmp/x", "--pace",
-                            "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b",
-                            "--early-status=5", "--chatter", "--device", "/dev/ttyGS0",
-                            "--session-gap=40"});
-  ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
-  EXPECT_EQ(r.options.target.device_id, DEVICE_ID);
-  EXPECT_EQ(r.options.target.user_id, 0x00123456u);
-  EXPECT_EQ(r.options.target.config, 0x3F72);
-  EXPECT_EQ(r.options.faults.refuse_exchange, 2u);
-  EXPECT_EQ(r.options.faults.refuse_status, 0xC0FF);
-  EXPECT_EQ(r.options.faults.short_read_block, 4u);
-  EXPECT_EQ(r.options.split_pause_ms, 30u);
-  EXPECT_EQ(r.options.link_path, "/tmp/x");
-  EXPECT_EQ(r.options.word_time_us, PACED_WORD_TIME_US);
-  EXPECT_EQ(r.options.faults.extra_status, 3u);
-  EXPECT_EQ(std::vector<std::uint8_t>(r.options.stale.view().begin(), r.options.stale.view().end()),
-            (std::vector<std::uint8_t>{0xC0, 0x00, 0xC0}));
-  EXPECT_EQ(r.options.late_stale.size, 2u);
-  EXPECT_EQ(r.options.faults.early_status, 5u);
-  EXPECT_TRUE(r.options.chatter);
-  EXPECT_FALSE(parse({}).options.chatter);
-  EXPECT_EQ(r.options.device_path, "/dev/ttyGS0");
-  EXPECT_EQ(r.options.session_gap_ms, 40u);
-
-  EXPECT_EQ(parse({"--pace", "--word-time", "0"}).options.word_time_us, 0u);
-  EXPECT_EQ(parse({}).options.word_time_us, 0u);
-}
-
-TEST(SimOptions, BadCommandLinesAreRejected) {
-  for (const auto& args : std::vector<std::vector<const char*>>{{"--bogus"},
-                                                                {"-x"},
-                                                                {"--device-id", "10000"},
-                                                                {"--device-id", "zz"},
-                                                                {"--refuse", "-1"},
-                                                                {"--refuse"},
-                                                                {"--trace="},
-                                                                {"--device="},
-                                                                {"--session-gap", "0.5"},
-                                                                {"--pace=1"},
-                                                                {"--chatter", "1"},
-                                                                {"--early-status", "x"},
-                                                                {"extra"}}) {
-    EXPECT_FALSE(parse(args).error.empty()) << args.front();
-  }
 }
 
 }  // namespace
