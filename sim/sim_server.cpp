@@ -11,9 +11,10 @@
 #include <cerrno>
 #include <cstring>
 #include <span>
+#include <optional>
 #include <thread>
 
-#include "sim_session.h"
+#include "wire.h"
 
 namespace ttyprog::sim {
 
@@ -28,6 +29,25 @@ constexpr std::chrono::seconds SEND_BOUND{10};
 constexpr int IDLE_RECHECK_MS = 1000;
 
 constexpr short LINE_DOWN = POLLHUP | POLLERR;
+
+// Received bytes into words: two bytes, high byte first, make a word. A byte left over when a
+// session ends is dropped.
+class word_assembler {
+ public:
+  std::optional<std::uint16_t> push(std::uint8_t byte) {
+    if (!high_) {
+      high_ = byte;
+      return std::nullopt;
+    }
+    const std::uint16_t word = decode_word({*high_, byte});
+    high_.reset();
+    return word;
+  }
+  void reset() { high_.reset(); }
+
+ private:
+  std::optional<std::uint8_t> high_;
+};
 
 // A word's time on the line: its two bytes.
 constexpr auto WORD_TIME_ON_LINE = 2 * BYTE_TIME;
