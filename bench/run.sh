@@ -2,7 +2,7 @@
 # Builds the benchmarks with the "bench" preset, runs them and prints the tables of
 # docs/performance.md.
 #
-#   bench/run.sh [RUNS]        RUNS: timed runs per command (default 5); takes about RUNS minutes
+#   bench/run.sh [RUNS]        RUNS: timed runs per command (default 5); takes about 2 x RUNS minutes
 #
 # Needs, beyond the normal build (g++, CMake, Ninja): Google Benchmark (Debian package
 # libbenchmark-dev) and objcopy (binutils). The build goes to build-bench/ (the preset's), or to
