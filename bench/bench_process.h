@@ -10,12 +10,12 @@ namespace ttyprog::bench {
 
 // One finished run: its exit status and what the kernel counted for it.
 struct process_run {
-  int exit_code = -1;     // -1 when it did not exit normally
-  double wall_s = 0;      // fork to reaped, steady clock
-  double user_s = 0;      // CPU time in user mode (wait4)
-  double sys_s = 0;       // CPU time in the kernel (wait4)
-  long max_rss_kib = 0;   // peak resident set size (wait4)
-  long wakeups = 0;       // voluntary context switches: each time it slept and was woken (wait4)
+  int exit_code = -1;    // -1 when it did not exit normally
+  double wall_s = 0;     // fork to reaped, steady clock
+  double user_s = 0;     // CPU time in user mode (wait4)
+  double sys_s = 0;      // CPU time in the kernel (wait4)
+  long max_rss_kib = 0;  // peak resident set size (wait4)
+  long wakeups = 0;      // voluntary context switches: each time it slept and was woken (wait4)
 };
 
 // Runs argv[0] (a path) with the given arguments, standard output to `stdout_path` (truncated),

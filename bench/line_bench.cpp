@@ -33,7 +33,7 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 std::size_t file_size(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
 }
 
@@ -80,8 +80,8 @@ std::string spread(const std::vector<double>& values, const char* format) {
 void print_pacing(const pace_report& r) {
   std::printf("\n### Simulator pacing, seen from a client on its terminal\n\n");
   std::printf("| check | measured | ideal |\n|---|---|---|\n");
-  std::printf("| read block: mean answer byte spacing | %.1f us | %.1f us |\n",
-              r.read_interval_us, BYTE_TIME_S * 1e6);
+  std::printf("| read block: mean answer byte spacing | %.1f us | %.1f us |\n", r.read_interval_us,
+              BYTE_TIME_S * 1e6);
   std::printf("| read block: earliest byte before its line time | %.0f us | <= 0 |\n",
               r.read_early_us);
   std::printf("| read block: latest byte after its line time | %.0f us | small |\n",
@@ -131,9 +131,10 @@ bool line_table(const paths& p, int runs) {
                   ok ? "" : " FAILED", bytes, line, r.wall_s, r.wall_s / line, share, r.wakeups,
                   r.max_rss_kib);
     }
-    std::printf("| **%s, median (min to max)** | | | | | **%s** | **%s** | **%s** | **%ld** (max) |\n",
-                c.name, spread(ratios, "%.4f").c_str(), spread(shares, "%.3f").c_str(),
-                spread(wakeups, "%.0f").c_str(), rss);
+    std::printf(
+        "| **%s, median (min to max)** | | | | | **%s** | **%s** | **%s** | **%ld** (max) |\n",
+        c.name, spread(ratios, "%.4f").c_str(), spread(shares, "%.3f").c_str(),
+        spread(wakeups, "%.0f").c_str(), rss);
   }
   return all_ok;
 }
@@ -153,8 +154,9 @@ bool loader_table(const paths& p, int runs) {
 
   std::printf("\n### Reading a HEX file, whole process against whole process (%d runs each)\n\n",
               runs);
-  std::printf("| file | size KiB | program | wall ms, median (min to max) | MB/s, median (min to max) "
-              "| CPU ms | peak RSS KiB |\n|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| file | size KiB | program | wall ms, median (min to max) | MB/s, median (min to max) "
+      "| CPU ms | peak RSS KiB |\n|---|---|---|---|---|---|---|\n");
   bool all_ok = true;
   for (const file& f : files) {
     const double size = static_cast<double>(file_size(f.path));
@@ -164,10 +166,12 @@ bool loader_table(const paths& p, int runs) {
       const char* expect;
     };
     const std::vector<contender> contenders{
-        {"ttyprog writeprogram", {p.ttyprog, sim.port(), "writeprogram", f.path},
+        {"ttyprog writeprogram",
+         {p.ttyprog, sim.port(), "writeprogram", f.path},
          "invalid hex file!"},
         {"objcopy -I ihex -O binary",
-         {"/usr/bin/objcopy", "-I", "ihex", "-O", "binary", f.path, p.dir + "/out.bin"}, ""}};
+         {"/usr/bin/objcopy", "-I", "ihex", "-O", "binary", f.path, p.dir + "/out.bin"},
+         ""}};
     for (const contender& c : contenders) {
       std::vector<double> walls, rates, cpus;
       long rss = 0;
@@ -233,9 +237,7 @@ batch run_batch(const paths& p, const std::vector<std::string>& ports, std::size
   return b;
 }
 
-double load_average() {
-  return std::atof(read_file("/proc/loadavg").c_str());
-}
+double load_average() { return std::atof(read_file("/proc/loadavg").c_str()); }
 
 // A full-chip write and verify on PORTS paced simulators at once, against the same on one.
 bool parallel_table(const paths& p, int runs) {
@@ -246,19 +248,22 @@ bool parallel_table(const paths& p, int runs) {
   std::vector<std::unique_ptr<simulator>> sims;
   std::vector<std::string> ports;
   for (std::size_t i = 0; i < PORTS; ++i) {
-    sims.push_back(std::make_unique<simulator>(p.sim, std::vector<std::string>{
-                                                          "--pace", "--word-time", "0"}));
+    sims.push_back(
+        std::make_unique<simulator>(p.sim, std::vector<std::string>{"--pace", "--word-time", "0"}));
     ports.push_back(sims.back()->port());
   }
   // writeprogram: 16 blocks of 1,030 bytes out, 16 statuses back; verifyprogram: 16 requests of
   // 4 bytes out, 16 blocks of 1,026 bytes back.
   const double line_s = static_cast<double>(16 * (1030 + 2) + 16 * (4 + 1026)) * BYTE_TIME_S;
   std::printf("\n### Full-chip write and verify on %zu paced lines at once against one "
-              "(%d runs)\n\n", PORTS, runs);
+              "(%d runs)\n\n",
+              PORTS, runs);
   std::printf("Each port: `writeprogram`, then `verifyprogram`, with TTYPROG_STRICT=1; line time "
-              "%.2f s.\n\n", line_s);
+              "%.2f s.\n\n",
+              line_s);
   std::printf("| run | load (1 min) | one port s | %zu ports s | %zu / one | slowest port s |\n"
-              "|---|---|---|---|---|---|\n", PORTS, PORTS);
+              "|---|---|---|---|---|---|\n",
+              PORTS, PORTS);
   std::vector<double> ratios;
   bool all_ok = true;
   for (int run = 1; run <= runs; ++run) {

@@ -55,12 +55,10 @@ void load_from_memory(benchmark::State& state, const std::string& text, int expe
 
 // The spread over the repetitions, beside Google Benchmark's mean, median and stddev.
 void with_spread(benchmark::internal::Benchmark* b) {
-  b->ComputeStatistics("min", [](const std::vector<double>& v) {
-    return *std::min_element(v.begin(), v.end());
-  });
-  b->ComputeStatistics("max", [](const std::vector<double>& v) {
-    return *std::max_element(v.begin(), v.end());
-  });
+  b->ComputeStatistics(
+      "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+  b->ComputeStatistics(
+      "max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
 }
 
 void BM_load_full_program(benchmark::State& state) {

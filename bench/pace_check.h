@@ -18,7 +18,7 @@ struct pace_report {
   double read_late_us = 0;      // most any answer byte came after its line time
   double read_ratio = 0;        // request out to last byte in, over the line time of 1030 bytes
   // A write of one 512-word block: 1030 bytes out, the 2-byte status back.
-  double write_ratio = 0;       // block out to status in, over the line time of 1032 bytes
+  double write_ratio = 0;  // block out to status in, over the line time of 1032 bytes
 };
 
 // Runs both checks on the simulator's terminal at `port` (started with --pace --word-time 0).

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   const options_result parsed =
       parse_options(std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "ttyprog-sim: %.*s: %.*s\nUsage: ttyprog-sim [--help] [--version] [options]\n",
+    std::fprintf(stderr,
+                 "ttyprog-sim: %.*s: %.*s\nUsage: ttyprog-sim [--help] [--version] [options]\n",
                  static_cast<int>(parsed.error.size()), parsed.error.data(),
                  static_cast<int>(parsed.culprit.size()), parsed.culprit.data());
     return EXIT_USAGE;
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
 
   // 3. The terminal, its link and the trace.
   pty_result made = opt.device_path.empty() ? open_pseudo_terminal()
-                                             : open_terminal_device(std::string(opt.device_path));
+                                            : open_terminal_device(std::string(opt.device_path));
   if (!made.error.empty()) return fail(made.error);
   pseudo_terminal& pty = made.pty;
   link_guard link;
@@ -78,10 +79,8 @@ int main(int argc, char** argv) {
                            std::chrono::milliseconds(opt.session_gap_ms)};
   switch (serve(pty, target, trace, timing, stop.get(), opt.late_stale.view())) {
     case serve_end::stopped:
-    case serve_end::hung_up:
-      return 0;
-    case serve_end::failed:
-      break;
+    case serve_end::hung_up: return 0;
+    case serve_end::failed: break;
   }
   return fail("lost the terminal");
 }

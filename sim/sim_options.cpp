@@ -107,9 +107,27 @@ std::optional<T> parse_number(std::string_view text, int base) {
 
 // The options that take a value, each named once here.
 enum class valued {
-  link, trace, device_id, user_id, config, refuse, refuse_status, silent_after, hang_up_after,
-  short_read, long_read, split_pause, cut_answer, hang_up_in_answer, extra_status, stale,
-  late_stale, word_time, early_status, device, session_gap,
+  link,
+  trace,
+  device_id,
+  user_id,
+  config,
+  refuse,
+  refuse_status,
+  silent_after,
+  hang_up_after,
+  short_read,
+  long_read,
+  split_pause,
+  cut_answer,
+  hang_up_in_answer,
+  extra_status,
+  stale,
+  late_stale,
+  word_time,
+  early_status,
+  device,
+  session_gap,
 };
 
 constexpr std::array<std::pair<std::string_view, valued>, 21> VALUED_OPTIONS{{
@@ -176,9 +194,7 @@ struct parser {
       case valued::extra_status: return count(o.faults.extra_status);
       case valued::stale: return bytes(o.stale, value);
       case valued::late_stale: return bytes(o.late_stale, value);
-      case valued::word_time:
-        word_time_given = true;
-        return decimal32(o.word_time_us);
+      case valued::word_time: word_time_given = true; return decimal32(o.word_time_us);
       case valued::early_status: return count(o.faults.early_status);
       case valued::device: return path(o.device_path, value);
       case valued::session_gap: return decimal32(o.session_gap_ms);

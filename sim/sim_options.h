@@ -21,8 +21,8 @@ struct byte_string {
 };
 
 struct sim_options {
-  std::string_view link_path;   // empty: no link
-  std::string_view trace_path;  // empty: no trace
+  std::string_view link_path;    // empty: no link
+  std::string_view trace_path;   // empty: no trace
   std::string_view device_path;  // empty: make a pseudo-terminal; else serve this terminal device
   std::uint32_t session_gap_ms = 0;  // 0: sessions only by open and close
   target_settings target;

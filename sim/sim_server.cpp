@@ -10,8 +10,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <span>
 #include <optional>
+#include <span>
 #include <thread>
 
 #include "wire.h"
@@ -56,13 +56,8 @@ class server {
  public:
   server(pseudo_terminal& pty, sim_target& target, trace_log& trace, line_timing timing,
          int stop_fd, unique_fd watch, std::span<const std::uint8_t> late_stale)
-      : pty_(pty),
-        target_(target),
-        trace_(trace),
-        timing_(timing),
-        stop_fd_(stop_fd),
-        watch_(std::move(watch)),
-        late_stale_(late_stale) {}
+      : pty_(pty), target_(target), trace_(trace), timing_(timing), stop_fd_(stop_fd),
+        watch_(std::move(watch)), late_stale_(late_stale) {}
 
   serve_end run();
 
@@ -93,12 +88,12 @@ class server {
   bool in_session_ = false;
   bool hang_up_ = false;  // the hang-up fault has fired
   std::uint64_t sessions_ = 0;
-  clock::time_point rx_done_{};  // paced: when the last received byte has fully arrived
-  clock::time_point tx_free_{};  // paced: when the line is free for the next byte out
+  clock::time_point rx_done_{};       // paced: when the last received byte has fully arrived
+  clock::time_point tx_free_{};       // paced: when the line is free for the next byte out
   clock::time_point chatter_from_{};  // --chatter: the start of the session's unasked words
   std::int64_t chatter_words_ = 0;    // --chatter: words due so far (sent, or skipped)
-  clock::time_point line_moved_{};  // when the last byte in or out has crossed the line
-  bool heard_ = false;              // a byte has come in this session
+  clock::time_point line_moved_{};    // when the last byte in or out has crossed the line
+  bool heard_ = false;                // a byte has come in this session
 };
 
 serve_end server::run() {
@@ -113,8 +108,8 @@ serve_end server::run() {
 
     std::array<pollfd, 2> fds{
         {{stop_fd_, POLLIN, 0}, {in_session_ ? pty_.master.get() : watch_.get(), POLLIN, 0}}};
-    const int timeout = in_session_ ? (timing_.chatter ? chatter_wait_ms() : -1)
-                                    : (watch_ ? IDLE_RECHECK_MS : 10);
+    const int timeout =
+        in_session_ ? (timing_.chatter ? chatter_wait_ms() : -1) : (watch_ ? IDLE_RECHECK_MS : 10);
     if (!in_session_ && !watch_) fds[1].fd = -1;
     if (::poll(fds.data(), fds.size(), timeout) < 0) {
       if (errno == EINTR) continue;
@@ -258,8 +253,8 @@ void server::take_bytes(std::span<const std::uint8_t> bytes) {
 void server::send(const answer& reply) {
   const auto programming = timing_.word_time * reply.words_programmed;
   const auto byte_time = timing_.pace ? BYTE_TIME : std::chrono::nanoseconds{0};
-  const auto start = timing_.pace ? std::max(rx_done_ + programming, tx_free_)
-                                  : clock::now() + programming;
+  const auto start =
+      timing_.pace ? std::max(rx_done_ + programming, tx_free_) : clock::now() + programming;
   auto due = [&](std::size_t i) {
     const auto n = static_cast<std::int64_t>(i + 1);
     return start + n * byte_time + (n / 2) * timing_.split_pause;

@@ -6,9 +6,7 @@
 namespace ttyprog::sim {
 
 sim_target::sim_target(target_settings settings, fault_settings faults)
-    : faults_(faults),
-      device_id_(settings.device_id),
-      user_id_(settings.user_id),
+    : faults_(faults), device_id_(settings.device_id), user_id_(settings.user_id),
       config_(settings.config) {
   memory_.fill(MEMORY_BLANK);
 }
@@ -26,7 +24,8 @@ answer sim_target::feed(std::uint16_t word) {
     hang_up.hang_up = true;
     return hang_up;
   }
-  if (silenced_ || (faults_.silent_after != 0 && words_received_ >= faults_.silent_after)) return {};
+  if (silenced_ || (faults_.silent_after != 0 && words_received_ >= faults_.silent_after))
+    return {};
   answer reply = take(word);
   if (reply.size > 1) {
     ++long_answers_;
@@ -42,8 +41,7 @@ answer sim_target::feed(std::uint16_t word) {
 
 answer sim_target::take(std::uint16_t word) {
   switch (state_) {
-    case expect::command:
-      return start_command(word);
+    case expect::command: return start_command(word);
 
     case expect::write_length:
       block_length_ = word;
@@ -97,9 +95,7 @@ answer sim_target::take(std::uint16_t word) {
       config_ = word;
       return finish_status(REPLY_OK, 1);
 
-    case expect::read_length:
-      state_ = expect::command;
-      return read_block(word);
+    case expect::read_length: state_ = expect::command; return read_block(word);
   }
   return {};
 }
@@ -120,12 +116,8 @@ answer sim_target::start_command(std::uint16_t word) {
       enter_block(block_kind::write);
       state_ = expect::write_length;
       return {};
-    case CMD_WRITE_ID:
-      state_ = expect::id_high;
-      return {};
-    case CMD_WRITE_CONFIG:
-      state_ = expect::config_value;
-      return {};
+    case CMD_WRITE_ID: state_ = expect::id_high; return {};
+    case CMD_WRITE_CONFIG: state_ = expect::config_value; return {};
     case CMD_READ_PROGRAM:
       enter_block(block_kind::read);
       state_ = expect::read_length;

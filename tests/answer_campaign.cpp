@@ -108,12 +108,14 @@ std::optional<std::string> next_run_fault(pty_pair& pty) {
   options.timeout = PROMPTLY + 5s;
   const run_result got = run_ttyprog({pty.slave_path(), "readidandconfig"}, options);
   const std::vector<std::uint16_t> received = other_end.finish();
-  if (got.out == READING + BLANK_IDS && got.err.empty() && got.exit_code == 0 && got.elapsed < PROMPTLY) {
+  if (got.out == READING + BLANK_IDS && got.err.empty() && got.exit_code == 0 &&
+      got.elapsed < PROMPTLY) {
     return std::nullopt;
   }
-  return "the next run on the port (a clean readidandconfig): exit " + std::to_string(got.exit_code) +
-         " after " + std::to_string(got.elapsed.count()) + " ms, stdout \"" + got.out + "\", stderr \"" +
-         got.err + "\"; the programmer received \"" + hex_words(received) + "\"";
+  return "the next run on the port (a clean readidandconfig): exit " +
+         std::to_string(got.exit_code) + " after " + std::to_string(got.elapsed.count()) +
+         " ms, stdout \"" + got.out + "\", stderr \"" + got.err + "\"; the programmer received \"" +
+         hex_words(received) + "\"";
 }
 
 case_result run_case(campaign_port& port, const temp_dir& dir, const campaign_case& c) {
@@ -153,12 +155,9 @@ case_result run_case(campaign_port& port, const temp_dir& dir, const campaign_ca
 
 const char* must_text(must outcome) {
   switch (outcome) {
-    case must::succeed:
-      return "must succeed";
-    case must::fail:
-      return "must fail";
-    case must::either:
-      return "either outcome is right";
+    case must::succeed: return "must succeed";
+    case must::fail: return "must fail";
+    case must::either: return "either outcome is right";
   }
   return "";
 }
@@ -170,8 +169,8 @@ std::string seed_text(std::uint64_t seed) {
 }
 
 std::string report(const campaign_case& c, const case_result& r) {
-  std::string text = "seed " + seed_text(c.seed) + ": " + describe(c) + "\n  oracle: " +
-                     must_text(r.judged.outcome) + " (" + r.judged.why + ")";
+  std::string text = "seed " + seed_text(c.seed) + ": " + describe(c) +
+                     "\n  oracle: " + must_text(r.judged.outcome) + " (" + r.judged.why + ")";
   for (const std::string& fault : r.faults) text += "\n  " + fault;
   return text;
 }
@@ -220,8 +219,9 @@ tally run_campaign(next_seed seeds, bool tell_all) {
     if (tell_all) {
       std::printf("%s\n", report(c, r).c_str());
       if (r.faults.empty()) {
-        std::printf("  ttyprog: exit %d after %lld ms; stdout %zu bytes; stderr \"%s\"\n", r.run.exit_code,
-                    static_cast<long long>(r.run.elapsed.count()), r.run.out.size(), r.run.err.c_str());
+        std::printf("  ttyprog: exit %d after %lld ms; stdout %zu bytes; stderr \"%s\"\n",
+                    r.run.exit_code, static_cast<long long>(r.run.elapsed.count()),
+                    r.run.out.size(), r.run.err.c_str());
       }
       std::printf("\n");
     }
@@ -240,23 +240,27 @@ TEST(AnswerCampaign, Campaign) {
   const char* seconds_text = std::getenv("TTYPROG_CAMPAIGN_SECONDS");
   const double seconds = seconds_text != nullptr ? std::atof(seconds_text) : 10.0;
   const char* seed_setting = std::getenv("TTYPROG_CAMPAIGN_SEED");
-  const std::uint64_t base = seed_setting != nullptr
-                                 ? std::stoull(seed_setting, nullptr, 0)
-                                 : (std::uint64_t{std::random_device{}()} << 32) | std::random_device{}();
+  const std::uint64_t base =
+      seed_setting != nullptr
+          ? std::stoull(seed_setting, nullptr, 0)
+          : (std::uint64_t{std::random_device{}()} << 32) | std::random_device{}();
   std::printf("answer campaign: %.0f s from seed %s (TTYPROG_CAMPAIGN_SEED repeats it)\n", seconds,
               seed_text(base).c_str());
   const auto start = clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   std::uint64_t next = base;
-  const tally counted = run_campaign([&]() -> std::optional<std::uint64_t> {
-    if (clock::now() >= end) return std::nullopt;
-    return next++;
-  }, false);
+  const tally counted = run_campaign(
+      [&]() -> std::optional<std::uint64_t> {
+        if (clock::now() >= end) return std::nullopt;
+        return next++;
+      },
+      false);
   const double took = std::chrono::duration<double>(clock::now() - start).count();
-  std::printf("answer campaign: %zu runs in %.1f s (%.2f runs/s), each followed by a clean run on the same "
-              "port; verdicts: %zu must succeed, %zu must fail, %zu either; %zu with findings\n",
-              counted.runs, took, static_cast<double>(counted.runs) / took, counted.by_verdict[0],
-              counted.by_verdict[1], counted.by_verdict[2], counted.findings.size());
+  std::printf(
+      "answer campaign: %zu runs in %.1f s (%.2f runs/s), each followed by a clean run on the same "
+      "port; verdicts: %zu must succeed, %zu must fail, %zu either; %zu with findings\n",
+      counted.runs, took, static_cast<double>(counted.runs) / took, counted.by_verdict[0],
+      counted.by_verdict[1], counted.by_verdict[2], counted.findings.size());
   RecordProperty("runs", static_cast<int>(counted.runs));
   for (const std::string& finding : counted.findings) ADD_FAILURE() << finding;
 }

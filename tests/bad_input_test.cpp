@@ -57,13 +57,17 @@ const hex_case HEX_CASES[] = {
      INVALID_HEX},
     // One line of 100,000 characters: it arrives in pieces; the first fails the length test.
     {"line_of_100000_characters",
-     [](const test::temp_dir& dir) { return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n"); },
+     [](const test::temp_dir& dir) {
+       return dir.file_with("long.hex", ":" + std::string(99'999, '0') + "\n");
+     },
      INVALID_HEX},
-    {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); }, OPEN_FAILED},
+    {"missing_file", [](const test::temp_dir& dir) { return (dir / "none.hex").string(); },
+     OPEN_FAILED},
     // Character devices never end (/dev/zero) or never start (a terminal): refused before they are
     // even opened, so the run cannot hold the port forever.
     {"dev_zero", [](const test::temp_dir&) { return std::string("/dev/zero"); }, OPEN_FAILED},
-    {"terminal_device", [](const test::temp_dir&) { return std::string("/dev/ptmx"); }, OPEN_FAILED},
+    {"terminal_device", [](const test::temp_dir&) { return std::string("/dev/ptmx"); },
+     OPEN_FAILED},
     // One bad record, last or first: the whole text is read before anything goes out.
     {"bad_checksum_last",
      [](const test::temp_dir& dir) {
@@ -130,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(HexPath, BadHexInput, ::testing::ValuesIn(HEX_CASES), t
 TEST(HexInputPipe, AFifoWithAWriterIsReadAndWritten) {
   test::simulator sim;
   const std::string path = fifo_without_writer(sim.dir());
-  test::child_process writer("/bin/sh", {"sh", "-c", "sleep 0.2; printf ':0200C8003412F0\\n' > \"$0\"", path});
+  test::child_process writer("/bin/sh",
+                             {"sh", "-c", "sleep 0.2; printf ':0200C8003412F0\\n' > \"$0\"", path});
   const test::run_result got = sim.run({"writeprogram", path});
   EXPECT_EQ(got.out, test::WRITTEN);
   EXPECT_EQ(sim.received().size(), 101u + 3u);
@@ -159,7 +164,8 @@ TEST(ClosedStandardStreams, NeitherReachTheProgrammer) {
   // The write went through, but its result could not be told: that is no success.
   EXPECT_EQ(no_output.err, "Writing standard output failed: Bad file descriptor\n");
   EXPECT_EQ(no_output.exit_code, 8);
-  EXPECT_EQ(test::hex_words(sim.received()), "8010 000a 3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff 0201 0403 ffff");
+  EXPECT_EQ(test::hex_words(sim.received()),
+            "8010 000a 3fff 3fff 3fff 3fff 3fff 3fff 3fff 3fff 0201 0403 ffff");
 }
 
 // A dump into a full disk is not a dump: the read stops at the next block boundary, standard
@@ -183,8 +189,9 @@ struct count_case {
 void PrintTo(const count_case& c, std::ostream* out) { *out << c.name; }
 
 const count_case COUNT_CASES[] = {
-    {"hexadecimal", "0x10"}, {"trailing_letter", "5x"},    {"negative", "-1"},
-    {"above_32_bits", "4294967296"}, {"leading_blank", " 7"}, {"plus_sign", "+7"},
+    {"hexadecimal", "0x10"}, {"trailing_letter", "5x"},
+    {"negative", "-1"},      {"above_32_bits", "4294967296"},
+    {"leading_blank", " 7"}, {"plus_sign", "+7"},
     {"empty", ""},
 };
 
@@ -204,7 +211,8 @@ TEST_P(BadWordCount, ReadhexRefusesItAndSendsNothing) {
   EXPECT_TRUE(sim.received().empty()) << test::hex_words(sim.received());
 }
 
-INSTANTIATE_TEST_SUITE_P(Readhex, BadWordCount, ::testing::ValuesIn(COUNT_CASES), test::case_name{});
+INSTANTIATE_TEST_SUITE_P(Readhex, BadWordCount, ::testing::ValuesIn(COUNT_CASES),
+                         test::case_name{});
 
 // A setting in the environment with a value it does not take is refused before the port is opened,
 // with the line that says which values it takes; 0 is off, as empty is. Each run has a word after
@@ -221,14 +229,18 @@ void PrintTo(const setting_case& c, std::ostream* out) { *out << c.name; }
 
 const setting_case SETTING_CASES[] = {
     {"timeout_word", "TTYPROG_TIMEOUT", "ten",
-     "Invalid TTYPROG_TIMEOUT ten!\nTTYPROG_TIMEOUT takes seconds, more than 0 and at most 3600, with"
+     "Invalid TTYPROG_TIMEOUT ten!\nTTYPROG_TIMEOUT takes seconds, more than 0 and at most 3600, "
+     "with"
      " up to three decimals (0.25).\n"},
     {"strict_yes", "TTYPROG_STRICT", "yes",
-     "Invalid TTYPROG_STRICT yes!\nTTYPROG_STRICT takes 1 (on) or 0 (off); unset or empty is off.\n"},
+     "Invalid TTYPROG_STRICT yes!\nTTYPROG_STRICT takes 1 (on) or 0 (off); unset or empty is "
+     "off.\n"},
     {"verbose_two", "TTYPROG_VERBOSE", "2",
-     "Invalid TTYPROG_VERBOSE 2!\nTTYPROG_VERBOSE takes 1 (on) or 0 (off); unset or empty is off.\n"},
+     "Invalid TTYPROG_VERBOSE 2!\nTTYPROG_VERBOSE takes 1 (on) or 0 (off); unset or empty is "
+     "off.\n"},
     {"device_id_above_16_bits", "TTYPROG_DEVICE_ID", "10000",
-     "Invalid TTYPROG_DEVICE_ID 10000!\nTTYPROG_DEVICE_ID takes the expected device ID in hexadecimal,"
+     "Invalid TTYPROG_DEVICE_ID 10000!\nTTYPROG_DEVICE_ID takes the expected device ID in "
+     "hexadecimal,"
      " 0 to ffff (0x optional).\n"},
     {"strict_zero_is_off", "TTYPROG_STRICT", "0", ""},
     {"verbose_zero_is_off", "TTYPROG_VERBOSE", "0", ""},
@@ -247,7 +259,8 @@ TEST_P(BadSetting, IsRefusedBeforeThePortIsOpenedSayingWhatIsTaken) {
   EXPECT_EQ(test::hex_words(sim.received()), c.err.empty() ? "8000" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Environment, BadSetting, ::testing::ValuesIn(SETTING_CASES), test::case_name{});
+INSTANTIATE_TEST_SUITE_P(Environment, BadSetting, ::testing::ValuesIn(SETTING_CASES),
+                         test::case_name{});
 
 struct port_case {
   const char* name;

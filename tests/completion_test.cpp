@@ -18,12 +18,18 @@ namespace {
 
 // Completes the words (the last one being typed) in `dir`, with standard input on `terminal`;
 // the candidates sorted, one a line.
-std::string complete(const test::temp_dir& dir, const std::string& terminal, const std::vector<std::string>& words) {
+std::string complete(const test::temp_dir& dir, const std::string& terminal,
+                     const std::vector<std::string>& words) {
   std::vector<std::string> argv{
-      "bash", "-c",
+      "bash",
+      "-c",
       "cd \"$1\" && exec 0<>\"$2\" && source \"$3\" && shift 3 && COMP_WORDS=(ttyprog \"$@\") &&"
-      " COMP_CWORD=$# && _ttyprog && { [ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"; } | sort",
-      "bash", dir.path().string(), terminal, TTYPROG_SOURCE_DIR "/completion/ttyprog.bash"};
+      " COMP_CWORD=$# && _ttyprog && { [ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' "
+      "\"${COMPREPLY[@]}\"; } | sort",
+      "bash",
+      dir.path().string(),
+      terminal,
+      TTYPROG_SOURCE_DIR "/completion/ttyprog.bash"};
   argv.insert(argv.end(), words.begin(), words.end());
   const test::run_result got = test::run_binary("/bin/bash", argv);
   EXPECT_EQ(got.exit_code, 0) << got.err;
@@ -32,11 +38,13 @@ std::string complete(const test::temp_dir& dir, const std::string& terminal, con
 
 TEST(Completion, OffersHexFilesAfterTheCommandsThatReadThem) {
   test::temp_dir dir;
-  for (const char* name : {"app.hex", "BOOT.HEX", "boot.ihx", "notes.txt", "hexdump"}) dir.file_with(name, "");
+  for (const char* name : {"app.hex", "BOOT.HEX", "boot.ihx", "notes.txt", "hexdump"})
+    dir.file_with(name, "");
   std::filesystem::create_directory(dir / "builds");
   test::pty_pair own;
   for (const char* command : {"writeprogram", "verifyprogram", "program"}) {
-    EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", command, ""}), "BOOT.HEX\napp.hex\nboot.ihx\nbuilds\n")
+    EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", command, ""}),
+              "BOOT.HEX\napp.hex\nboot.ihx\nbuilds\n")
         << command;
   }
   EXPECT_EQ(complete(dir, own.slave_path(), {"/dev/x", "program", "b"}), "boot.ihx\nbuilds\n");

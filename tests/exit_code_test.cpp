@@ -75,12 +75,15 @@ TEST_P(ExitCodes, StrictTellsTheOutcomeAndTheDefaultStaysZero) {
     EXPECT_EQ(runs[1].out, runs[0].out);
     EXPECT_EQ(runs[1].err, runs[0].err);
   } else {
-    EXPECT_EQ(runs[1].err.substr(0, runs[1].err.find('\n') + 1), "Invalid TTYPROG_STRICT " + row.strict_value + "!\n");
+    EXPECT_EQ(runs[1].err.substr(0, runs[1].err.find('\n') + 1),
+              "Invalid TTYPROG_STRICT " + row.strict_value + "!\n");
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ExitCodes, ::testing::ValuesIn(ROWS),
-                         [](const ::testing::TestParamInfo<exit_row>& tested) { return tested.param.name; });
+                         [](const ::testing::TestParamInfo<exit_row>& tested) {
+                           return tested.param.name;
+                         });
 
 // A lost standard output is never a success, in either mode.
 TEST(ExitCodesLostOutput, IsEightInBothModes) {
@@ -103,8 +106,8 @@ TEST(ExitCodesLoneArgument, OptionsPrintAndAnythingElseIsUsage) {
   for (const lone& c : {lone{"--help", "Usage: ttyprog PORT COMMAND [PARAM]\n", 0},
                         lone{"-h", "Usage: ttyprog PORT COMMAND [PARAM]\n", 0},
                         lone{"--version", "ttyprog " TTYPROG_TEST_VERSION "\n", 0},
-                        lone{"-V", "ttyprog " TTYPROG_TEST_VERSION "\n", 0},
-                        lone{"--list", "", 0}, lone{"--bogus", "", 1}, lone{"/dev/ttyUSB0", "", 1}}) {
+                        lone{"-V", "ttyprog " TTYPROG_TEST_VERSION "\n", 0}, lone{"--list", "", 0},
+                        lone{"--bogus", "", 1}, lone{"/dev/ttyUSB0", "", 1}}) {
     const test::run_result got = test::run_binary(TTYPROG_BIN, {TTYPROG_BIN, c.arg});
     EXPECT_EQ(got.exit_code, c.code) << c.arg;
     EXPECT_EQ(got.out.substr(0, std::string(c.out_starts).size()), c.out_starts) << c.arg;

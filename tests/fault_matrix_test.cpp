@@ -44,7 +44,16 @@ const char* const SHORT_BOUND_TEXT = "0.3";
 constexpr std::size_t FILE_WORDS = 600;
 constexpr std::size_t FIRST_WRITE_BLOCK = 512 + 3;  // 8010, length, words, ffff
 
-enum class command { erase, eraseall, writeid, writeconfig, readids, readprogram, writeprogram, verifyprogram };
+enum class command {
+  erase,
+  eraseall,
+  writeid,
+  writeconfig,
+  readids,
+  readprogram,
+  writeprogram,
+  verifyprogram
+};
 
 // Output lines on success and at a failure in the first (or, for reads, the second) block.
 const std::string IDS = test::ids("ffffffff", test::DEVICE_ID_TEXT, "3fff");
@@ -120,22 +129,27 @@ struct cell {
 
 void PrintTo(const cell& c, std::ostream* os) { *os << c.name; }
 
-const char* const COMMAND_NAMES[] = {"erase", "eraseall", "writeid", "writeconfig", "readidandconfig",
-                                     "readprogram", "writeprogram", "verifyprogram"};
+const char* const COMMAND_NAMES[] = {"erase",        "eraseall",        "writeid",
+                                     "writeconfig",  "readidandconfig", "readprogram",
+                                     "writeprogram", "verifyprogram"};
 
 std::vector<cell> matrix() {
-  const std::vector<command> all{command::erase, command::eraseall, command::writeid,
-                                 command::writeconfig, command::readids, command::readprogram,
+  const std::vector<command> all{command::erase,        command::eraseall,     command::writeid,
+                                 command::writeconfig,  command::readids,      command::readprogram,
                                  command::writeprogram, command::verifyprogram};
   auto is_status = [](command c) {
     return c != command::readids && c != command::readprogram && c != command::verifyprogram;
   };
-  auto is_read_block = [](command c) { return c == command::readprogram || c == command::verifyprogram; };
+  auto is_read_block = [](command c) {
+    return c == command::readprogram || c == command::verifyprogram;
+  };
   auto named = [](const char* fault, command c) {
     return std::string(fault) + "_" + COMMAND_NAMES[static_cast<int>(c)];
   };
   const std::string LAST_READ = blank_dump(512) + SIZE_ERROR;  // readprogram, second block bad
 
+  // The rows are laid out as a table, a row's fields together.
+  // clang-format off
   std::vector<cell> cells;
   for (command c : all) {
     const std::string req = std::to_string(first_request(c));
@@ -213,6 +227,7 @@ std::vector<cell> matrix() {
   for (command c : {command::readprogram, command::verifyprogram}) {
     cells.push_back({named("short_first_read", c), c, {"--short-read", "1"}, failure(c), "", 2});
   }
+  // clang-format on
   return cells;
 }
 
@@ -302,10 +317,19 @@ std::vector<surplus_case> surplus_cases() {
   block.push_back(0xFFFF);
   const std::string n = std::to_string(SURPLUS_WORDS);
   return {
-      {"readidandconfig", {"readidandconfig"}, 1, {0xFFFF, 0xFFFF, test::DEVICE_ID, 0x3FFF}, READING + FAILED,
+      {"readidandconfig",
+       {"readidandconfig"},
+       1,
+       {0xFFFF, 0xFFFF, test::DEVICE_ID, 0x3FFF},
+       READING + FAILED,
        test::UNEXPECTED},
       {"readprogram", {"readprogram", n}, 2, block, SIZE_ERROR, test::UNEXPECTED},
-      {"verifyprogram", {"verifyprogram", "FILE"}, 2, block, SIZE_ERROR + VERIFIED, test::UNEXPECTED},
+      {"verifyprogram",
+       {"verifyprogram", "FILE"},
+       2,
+       block,
+       SIZE_ERROR + VERIFIED,
+       test::UNEXPECTED},
       {"readhex", {"readhex", n}, 2, block, "", SIZE_ERROR + test::UNEXPECTED},
   };
 }

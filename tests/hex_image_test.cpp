@@ -77,8 +77,8 @@ TEST(ParseHexPair, DecodesDigitsAndCountsOtherCharactersAsZero) {
 struct record_case {
   const char* text;
   int result;
-  std::uint16_t address;             // checked when result > 0
-  std::vector<std::uint8_t> data;    // checked when result > 0
+  std::uint16_t address;           // checked when result > 0
+  std::vector<std::uint8_t> data;  // checked when result > 0
 };
 
 TEST(ParseHexRecord, ResultsInTheOrderOfItsTests) {
@@ -87,15 +87,15 @@ TEST(ParseHexRecord, ResultsInTheOrderOfItsTests) {
       {"0400100001020304e2", 4, 0x0010, {1, 2, 3, 4}},
       {"02FFFE003412BB", 2, 0xFFFE, {0x34, 0x12}},
       {"0400100001020304E3", HEX_BAD_CHECKSUM, 0, {}},
-      {"00001000F0", 0, 0, {}},                  // empty data record, good checksum
-      {"00001000F1", HEX_BAD_CHECKSUM, 0, {}},   // empty data record, bad checksum
-      {"00000001FE", 0, 0, {}},                  // other types: checksum not tested
+      {"00001000F0", 0, 0, {}},                 // empty data record, good checksum
+      {"00001000F1", HEX_BAD_CHECKSUM, 0, {}},  // empty data record, bad checksum
+      {"00000001FE", 0, 0, {}},                 // other types: checksum not tested
       {"0400000500000000FF", 0, 0, {}},
-      {"0000000400FA", HEX_MALFORMED, 0, {}},    // length is tested before the type
-      {"0000000", HEX_MALFORMED, 0, {}},         // shorter than 8
-      {"040010000", HEX_MALFORMED, 0, {}},       // odd
-      {"0500100001020304E1", HEX_MALFORMED, 0, {}},  // count says 5, 4 bytes follow
-      {"0G00100001020304E2", HEX_MALFORMED, 0, {}},  // G counts as 0 in the count
+      {"0000000400FA", HEX_MALFORMED, 0, {}},           // length is tested before the type
+      {"0000000", HEX_MALFORMED, 0, {}},                // shorter than 8
+      {"040010000", HEX_MALFORMED, 0, {}},              // odd
+      {"0500100001020304E1", HEX_MALFORMED, 0, {}},     // count says 5, 4 bytes follow
+      {"0G00100001020304E2", HEX_MALFORMED, 0, {}},     // G counts as 0 in the count
       {"0400100G01020304E2", 4, 0x0010, {1, 2, 3, 4}},  // type 0G decodes as 00
       {"04001000 1020304E2", 4, 0x0010, {1, 2, 3, 4}},  // blank decodes as 0
       {"0400100001020304E2 ", HEX_MALFORMED, 0, {}},    // nothing is stripped
@@ -115,12 +115,14 @@ TEST(ParseHexRecord, ResultsInTheOrderOfItsTests) {
 
 TEST(ParseHexAddressRecord, TwoDataBytesAndAGoodChecksumSetTheBase) {
   const std::vector<std::pair<const char*, int>> cases = {
-      {"020000040001F9", 1}, {"020000021000EC", 1},   // both give 0x10000
-      {"0400100001020304E2", 0}, {"00000001FF", 0},    // other types
+      {"020000040001F9", 1},
+      {"020000021000EC", 1},  // both give 0x10000
+      {"0400100001020304E2", 0},
+      {"00000001FF", 0},  // other types
       {"020000040001FA", HEX_BAD_CHECKSUM},
-      {"03000004000100F8", HEX_MALFORMED},             // three data bytes
-      {"0100000200FD", HEX_MALFORMED},                 // one
-      {"0200000400", HEX_MALFORMED},                   // length does not match the count
+      {"03000004000100F8", HEX_MALFORMED},  // three data bytes
+      {"0100000200FD", HEX_MALFORMED},      // one
+      {"0200000400", HEX_MALFORMED},        // length does not match the count
   };
   for (const auto& [text, result] : cases) {
     SCOPED_TRACE(text);
@@ -209,12 +211,17 @@ TEST(ReadTextLine, LineEndsAndPieceBoundaries) {
       {"1023 and crlf splits", x1023 + "\r\n", {x1023, "\n"}},
       {"lone cr as 1023rd keeps the next", x1022 + "\ry\n", {x1022 + "\r", "y\n"}},
       {"cr cr lf at the boundary", x1021 + "\r\r\n", {x1021 + "\r\n"}},
-      {"long line in three pieces", std::string(2100, 'y') + "\n",
+      {"long line in three pieces",
+       std::string(2100, 'y') + "\n",
        {std::string(1023, 'y'), std::string(1023, 'y'), std::string(54, 'y') + "\n"}},
       {"bom at the start is not in the line", BOM + x1022 + "\nz", {x1022 + "\n", "z"}},
       {"bom alone", BOM, {}},
       {"bom elsewhere stays", "a\n" + BOM + "b\n", {"a\n", BOM + "b\n"}},
-      {"part of a bom stays", "\xEF\xBB" "a\n", {"\xEF\xBB" "a\n"}},
+      {"part of a bom stays",
+       "\xEF\xBB"
+       "a\n",
+       {"\xEF\xBB"
+        "a\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -306,8 +313,10 @@ INSTANTIATE_TEST_SUITE_P(
                   RECORD_WORDS},
         load_case{"latest_address_record_counts",
                   ":020000040001F9\n:020000020000FC\n" + RECORD + "\n", 10, RECORD_WORDS},
-        load_case{"base_record_crossing_the_end", ":0200000203FFFA\n:08000C00112233445566778888\n",
-                  8192, {{8190, 0x2211}, {8191, 0x4433}}},
+        load_case{"base_record_crossing_the_end",
+                  ":0200000203FFFA\n:08000C00112233445566778888\n",
+                  8192,
+                  {{8190, 0x2211}, {8191, 0x4433}}},
         load_case{"address_record_of_three_bytes", ":03000004000100F8\n" + RECORD + "\n", -1,
                   RECORD_WORDS},
         load_case{"address_record_of_one_byte", ":0100000200FD\n" + RECORD + "\n", -1,
@@ -318,32 +327,45 @@ INSTANTIATE_TEST_SUITE_P(
         load_case{"bom_on_a_later_line", "\n" + BOM + RECORD + "\n", 0, {}},
         load_case{"other_type_malformed_length", ":0000000400FA\n" + RECORD + "\n", -1,
                   RECORD_WORDS},
-        load_case{"end_of_memory", ":083FFC00112233445566778859\n", 8192,
+        load_case{"end_of_memory",
+                  ":083FFC00112233445566778859\n",
+                  8192,
                   {{8190, 0x2211}, {8191, 0x4433}}},
         load_case{"beyond_memory", ":02400000341278\n", 0, {}},
         load_case{"beyond_memory_top_address", ":02FFFE003412BB\n" + RECORD + "\n", 10,
                   RECORD_WORDS},
         load_case{"full_16_bit_word", ":02000000FFFF00\n", 1, {{0, 0xFFFF}}},
-        load_case{"text_and_blank_lines", "; from the assembler\n\n" + RECORD + "\n\n\r\n" +
-                                              RECORD_100 + "\n",
-                  101, {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
+        load_case{"text_and_blank_lines",
+                  "; from the assembler\n\n" + RECORD + "\n\n\r\n" + RECORD_100 + "\n",
+                  101,
+                  {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
         load_case{"blank_before_colon", " " + RECORD + "\n", 0, {}},
         load_case{"blank_in_place_of_zero", ":04001000 1020304E2\n", 10, RECORD_WORDS},
         load_case{"type_0G_is_data", ":0400100G01020304E2\n", 10, RECORD_WORDS},
-        load_case{"later_record_overwrites", RECORD + "\n:02001000AABB89\n", 10,
+        load_case{"later_record_overwrites",
+                  RECORD + "\n:02001000AABB89\n",
+                  10,
                   {{8, 0xBBAA}, {9, 0x0403}}},
-        load_case{"count_is_highest_not_last", RECORD_100 + "\n" + RECORD + "\n", 101,
+        load_case{"count_is_highest_not_last",
+                  RECORD_100 + "\n" + RECORD + "\n",
+                  101,
                   {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
-        load_case{"bad_record_then_good", ":0400100001020304E3\n" + RECORD_100 + "\n", -1,
+        load_case{"bad_record_then_good",
+                  ":0400100001020304E3\n" + RECORD_100 + "\n",
+                  -1,
                   {{100, 0x1234}}},
-        load_case{"good_record_then_bad", RECORD_100 + "\n:0400110001020304E1\n", -1,
-                  {{100, 0x1234}}},
+        load_case{
+            "good_record_then_bad", RECORD_100 + "\n:0400110001020304E1\n", -1, {{100, 0x1234}}},
         load_case{"zero_byte_ends_record", RECORD + "\0junk\n"s, 10, RECORD_WORDS},
-        load_case{"zero_byte_inside_record", ":0400\0" "100001020304E2\n"s, -1, {}},
+        load_case{"zero_byte_inside_record",
+                  ":0400\0"
+                  "100001020304E2\n"s,
+                  -1,
+                  {}},
         load_case{"record_in_second_piece", X1023 + RECORD + "\n", 10, RECORD_WORDS},
         load_case{"colon_as_1023rd_character_is_cut_off", X1022 + RECORD + "\n", 0, {}},
-        load_case{"long_line_with_colon_fails_length", ":" + std::string(1100, '0') + "\n", -1,
-                  {}}),
+        load_case{
+            "long_line_with_colon_fails_length", ":" + std::string(1100, '0') + "\n", -1, {}}),
     [](const ::testing::TestParamInfo<load_case>& param) { return std::string(param.param.name); });
 
 struct report_case {
@@ -360,14 +382,17 @@ TEST(LoadHexImageReport, FirstFaultAndSkippedRecords) {
       {"checksum", "\r\n:0400100001020304E3\r\n", {-1, 2, checksum, 0, 0, 0}},
       {"odd_address", ":0400110001020304E1\n", {-1, 1, odd_address, 0, 0, 0}},
       {"odd_byte_count", RECORD + "\n:03001000010203E7\n", {-1, 2, odd_byte_count, 1, 0, 0}},
-      {"bad_address_record", ELA_HEX + ":020000040001FA\n",
+      {"bad_address_record",
+       ELA_HEX + ":020000040001FA\n",
        {-1, 5, bad_address_record, 2, 1, 0x1000E}},
-      {"first_fault_wins", ":0400100001020304E3\n:0400110001020304E1\n",
+      {"first_fault_wins",
+       ":0400100001020304E3\n:0400110001020304E1\n",
        {-1, 1, checksum, 0, 0, 0}},
       {"long_line_counts_once", X1023 + "xx\n:0400100001020304E3\n", {-1, 2, checksum, 0, 0, 0}},
       {"bom_is_no_line", BOM + "\n:0400100001020304E3\n", {-1, 2, checksum, 0, 0, 0}},
       {"skipped", ELA_HEX + ":02400000341278\n", {8, 0, none, 3, 2, 0x1000E}},
-      {"top_of_the_address_space", ":02000004FFFFFC\n:02FFFE003412BB\n",
+      {"top_of_the_address_space",
+       ":02000004FFFFFC\n:02FFFE003412BB\n",
        {0, 0, none, 1, 1, 0xFFFFFFFE}},
   };
   for (const report_case& c : cases) {

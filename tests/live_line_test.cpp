@@ -43,8 +43,8 @@ constexpr std::size_t FIRST_BLOCK = BLOCK_WORDS + 3;  // 8010, length, words, ff
 TEST(AnswerClock, StartsWhenTheRequestHasLeftTheLine) {
   test::simulator sim({"--pace", "--word-time", "1000"});
   const test::scoped_env bound("TTYPROG_TIMEOUT", "1.2");
-  const test::run_result got =
-      sim.run({"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
+  const test::run_result got = sim.run(
+      {"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
   EXPECT_EQ(got.out, test::WRITTEN);
   EXPECT_EQ(got.err, "");
   EXPECT_EQ(sim.received().size(), FIRST_BLOCK + 88 + 3);
@@ -84,8 +84,8 @@ TEST(EarlyAnswer, FromThePacedSimulatorIsNoSuccess) {
 TEST(Settle, ASurplusStatusBetweenBlocksStopsTheRun) {
   test::simulator sim({"--pace", "--extra-status", "1", "--refuse", "2"});
   const test::scoped_env strict("TTYPROG_STRICT", "1");
-  const test::run_result got =
-      sim.run({"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
+  const test::run_result got = sim.run(
+      {"writeprogram", sim.dir().file_with("image.hex", test::hex_text(FILE_WORDS, 0x2805))});
   EXPECT_EQ(got.out, test::FAILED);
   EXPECT_EQ(got.err, test::UNEXPECTED);
   EXPECT_EQ(got.exit_code, STRICT_UNEXPECTED);
@@ -185,7 +185,8 @@ TEST(SecondReader, TakesTheAnswersAndTheRunEndsAtItsBoundWithoutSpinning) {
   EXPECT_EQ(got.err, test::NOT_RESPONDING);
   EXPECT_EQ(got.exit_code, STRICT_NOT_RESPONDING);
   EXPECT_LT(got.elapsed, 1s + test::PROMPTLY);
-  EXPECT_LT(cpu * 4, got.elapsed) << "CPU " << cpu.count() << " ms in " << got.elapsed.count() << " ms";
+  EXPECT_LT(cpu * 4, got.elapsed) << "CPU " << cpu.count() << " ms in " << got.elapsed.count()
+                                  << " ms";
   EXPECT_GT(taken.load(), 0u) << "the second reader took nothing";
 }
 

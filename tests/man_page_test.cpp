@@ -69,7 +69,8 @@ std::vector<std::string> string_literals(const std::string& source) {
 
 // A printf format as a pattern: each conversion stands for one word of the page ("\fIport\fR").
 std::regex format_pattern(const std::string& format) {
-  static const std::regex piece(R"(%%|%[-+ #0]*[0-9]*(hh|h|ll|l|z)?[diouxXcs]|[.^$|?*+()\[\]{}\\])");
+  static const std::regex piece(
+      R"(%%|%[-+ #0]*[0-9]*(hh|h|ll|l|z)?[diouxXcs]|[.^$|?*+()\[\]{}\\])");
   std::string pattern;
   std::sregex_iterator it(format.begin(), format.end(), piece), end;
   std::size_t copied = 0;
@@ -94,7 +95,8 @@ TEST(man_page, ttyprog_page_describes_the_commands_of_help_and_quotes_every_mess
         << "no entry for the command " << name;
   }
   const std::regex command_entry(R"(\n\.TP\n\.B[IR]? ([a-z]+)[ \n])");
-  for (std::sregex_iterator it(raw_page.begin(), raw_page.end(), command_entry), end; it != end; ++it) {
+  for (std::sregex_iterator it(raw_page.begin(), raw_page.end(), command_entry), end; it != end;
+       ++it) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), (*it)[1].str()), commands.end())
         << "the page describes " << (*it)[1] << ", which --help does not list";
   }
@@ -109,8 +111,11 @@ TEST(man_page, ttyprog_page_describes_the_commands_of_help_and_quotes_every_mess
     if (file.path().extension() != ".cpp" || file.path().filename() == "help.cpp") continue;
     for (const std::string& literal : string_literals(read_file(file.path()))) {
       const std::string text = collapse_blanks(literal);
-      const bool sentence = !text.empty() && std::string_view(".!?").find(text.back()) != std::string_view::npos;
-      if ((text.find(' ') == std::string::npos && !sentence) || help_text.find(text) != std::string::npos) continue;
+      const bool sentence =
+          !text.empty() && std::string_view(".!?").find(text.back()) != std::string_view::npos;
+      if ((text.find(' ') == std::string::npos && !sentence) ||
+          help_text.find(text) != std::string::npos)
+        continue;
       ++messages;
       EXPECT_TRUE(std::regex_search(page, format_pattern(text)))
           << file.path().filename() << ": the page does not quote \"" << text << "\"";
@@ -129,12 +134,14 @@ TEST(man_page, help_names_what_the_page_names) {
   for (std::sregex_iterator it(raw_page.begin(), raw_page.end(), entry), end; it != end; ++it) {
     const std::string name = std::regex_replace((*it)[1].str(), std::regex(R"(\\-)"), "-");
     ++names;
-    EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + name + " "))) << "--help lacks " << name;
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + name + " ")))
+        << "--help lacks " << name;
   }
   EXPECT_GE(names, 11);
   const std::regex variable("TTYPROG_[A-Z_]+");
   for (std::sregex_iterator it(help.out.begin(), help.out.end(), variable), end; it != end; ++it) {
-    EXPECT_NE(raw_page.find("\n.B " + it->str() + "\n"), std::string::npos) << "the page lacks " << it->str();
+    EXPECT_NE(raw_page.find("\n.B " + it->str() + "\n"), std::string::npos)
+        << "the page lacks " << it->str();
   }
 }
 
@@ -161,12 +168,15 @@ TEST(licence, is_mit_wherever_it_is_told) {
   // In the copyright file each line is indented by one blank, and an empty line is " .".
   std::string indented;
   std::istringstream lines(license.substr(body));
-  for (std::string line; std::getline(lines, line);) indented += line.empty() ? " .\n" : " " + line + "\n";
+  for (std::string line; std::getline(lines, line);)
+    indented += line.empty() ? " .\n" : " " + line + "\n";
   const std::string copyright = read_file(SOURCE_DIR / "cmake/debian/copyright");
   EXPECT_NE(copyright.find("License: Expat\n" + indented), std::string::npos) << copyright;
   EXPECT_NE(read_file(SOURCE_DIR / "README.md").find("MIT-licensed"), std::string::npos);
   for (const char* page : {"man/ttyprog.1", "man/ttyprog-sim.1"}) {
-    EXPECT_NE(page_text(SOURCE_DIR / page).find("free software under the MIT licence"), std::string::npos) << page;
+    EXPECT_NE(page_text(SOURCE_DIR / page).find("free software under the MIT licence"),
+              std::string::npos)
+        << page;
   }
 }
 

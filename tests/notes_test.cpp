@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "support/terminal_run.h"
 #include "support/simulator.h"
+#include "support/terminal_run.h"
 
 namespace ttyprog {
 namespace {
@@ -23,29 +23,64 @@ struct note_row {
 void PrintTo(const note_row& row, std::ostream* os) { *os << row.name; }
 
 const std::vector<note_row> ROWS = {
-    {"bad_record", {}, {"writeprogram", "FILE"}, ":020000003412B8\n:0400100001020304E3\n",
+    {"bad_record",
+     {},
+     {"writeprogram", "FILE"},
+     ":020000003412B8\n:0400100001020304E3\n",
      "in.hex: line 2: bad checksum.\n"},
-    {"bad_address_record", {}, {"verifyprogram", "FILE"}, ":020000040001F8\n",
+    {"bad_address_record",
+     {},
+     {"verifyprogram", "FILE"},
+     ":020000040001F8\n",
      "in.hex: line 1: bad address record (it must hold two bytes and a correct checksum).\n"},
-    {"open_failed", {}, {"writeprogram", "/nonexistent.hex"}, "",
+    {"open_failed",
+     {},
+     {"writeprogram", "/nonexistent.hex"},
+     "",
      "/nonexistent.hex: No such file or directory.\n"},
-    {"no_data", {}, {"writeprogram", "FILE"}, ":00000001FF\n",
+    {"no_data",
+     {},
+     {"writeprogram", "FILE"},
+     ":00000001FF\n",
      "in.hex holds no data for program memory: nothing was written.\n"},
-    {"no_end_of_file_record", {}, {"verifyprogram", "FILE"}, ":020000003412B8\n",
+    {"no_end_of_file_record",
+     {},
+     {"verifyprogram", "FILE"},
+     ":020000003412B8\n",
      "in.hex: no end-of-file record: the text may be cut short.\n"},
-    {"skipped_records", {}, {"writeprogram", "FILE"}, ":020000040001F9\n:020000003412B8\n:020010003412A8\n",
+    {"skipped_records",
+     {},
+     {"writeprogram", "FILE"},
+     ":020000040001F9\n:020000003412B8\n:020010003412A8\n",
      "in.hex: 2 record(s) beyond program memory skipped, the first at byte address 10000.\n"},
-    {"differences", {}, {"verifyprogram", "FILE"}, ":040000003412FF3F78\n",
+    {"differences",
+     {},
+     {"verifyprogram", "FILE"},
+     ":040000003412FF3F78\n",
      "word 0000: expected 1234, read 3fff\n"},
-    {"verify_cut_short", {"--short-read", "1"}, {"verifyprogram", "FILE"}, ":02000000FF3FC0\n",
+    {"verify_cut_short",
+     {"--short-read", "1"},
+     {"verifyprogram", "FILE"},
+     ":02000000FF3FC0\n",
      "The read stopped after 0 of 1 words: the rest was not compared.\n"},
-    {"write_refused", {"--refuse", "1"}, {"writeprogram", "FILE"}, ":020000003412B8\n",
-     "The programmer refused the block of words 0 to 0 (status c001); it had taken 0 words before it.\n"},
-    {"extra_words", {}, {"erase", "a", "b.hex", "c.hex"}, "",
+    {"write_refused",
+     {"--refuse", "1"},
+     {"writeprogram", "FILE"},
+     ":020000003412B8\n",
+     "The programmer refused the block of words 0 to 0 (status c001); it had taken 0 words before "
+     "it.\n"},
+    {"extra_words",
+     {},
+     {"erase", "a", "b.hex", "c.hex"},
+     "",
      "2 word(s) after the parameter ignored, from \"b.hex\" on.\n"},
     {"usage_error", {}, {}, "", "Try 'ttyprog --help'.\n"},
-    {"unknown_command", {}, {"writeprogam"}, "",
-     "did you mean writeprogram?\nCommands: erase, eraseall, writeprogram, verifyprogram, readprogram,"
+    {"unknown_command",
+     {},
+     {"writeprogam"},
+     "",
+     "did you mean writeprogram?\nCommands: erase, eraseall, writeprogram, verifyprogram, "
+     "readprogram,"
      " readhex, writeid, writeconfig, readidandconfig, program.\n"},
 };
 
@@ -81,7 +116,9 @@ TEST_P(Notes, OnATerminalAndWhenVerboseButNotInAPipe) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Notes, ::testing::ValuesIn(ROWS),
-                         [](const ::testing::TestParamInfo<note_row>& tested) { return tested.param.name; });
+                         [](const ::testing::TestParamInfo<note_row>& tested) {
+                           return tested.param.name;
+                         });
 
 // HEX text typed at the terminal: a line says how to end it, and one Ctrl-D ends it.
 TEST(NotesTerminalInput, SaysHowToEndAndOneCtrlDEndsIt) {

@@ -17,7 +17,8 @@ namespace ttyprog {
 namespace {
 
 constexpr int PORTS = 8;
-const std::string IDS = "reading id informations...\nUser ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
+const std::string IDS =
+    "reading id informations...\nUser ID   = ffffffff\nDevice ID = 0f42\nConfig    = 3fff\n";
 const std::string VERIFIED = IDS + "Done!\nDone.\nverify done. found 0 error(s).\nexit status 0\n";
 const std::string SAMPLE = test::read_file(TTYPROG_SOURCE_DIR "/examples/sample.hex");
 
@@ -35,10 +36,13 @@ class ParallelScript : public ::testing::Test {
     dir_.file_with("firmware.hex", firmware);
 
     const std::string bin = std::filesystem::path(TTYPROG_BIN).parent_path().string();
-    std::vector<std::string> argv{"sh", "-c",
+    std::vector<std::string> argv{"sh",
+                                  "-c",
                                   "cd \"$1\" && PATH=\"$2:$PATH\" && shift 2 && "
                                   "exec ./program-all.sh firmware.hex \"$@\"",
-                                  "sh", dir_.path().string(), bin};
+                                  "sh",
+                                  dir_.path().string(),
+                                  bin};
     std::vector<std::unique_ptr<test::simulator>> sims;
     for (int i = 0; i < ports; ++i) {
       std::vector<std::string> options{"--link", port(i)};
@@ -82,26 +86,26 @@ TEST_F(ParallelScript, NamesTheRefusingPortAndFails) {
 TEST_F(ParallelScript, ALogSaysWhyNothingWasProgrammed) {
   const test::run_result got = run(-1, 1, ":00000001FF\n");
   EXPECT_EQ(got.exit_code, 1);
-  EXPECT_EQ(log(0),
-            "firmware.hex holds no data for program memory: nothing was programmed.\n"
-            "no data in hex file!\nexit status 6\n");
+  EXPECT_EQ(log(0), "firmware.hex holds no data for program memory: nothing was programmed.\n"
+                    "no data in hex file!\nexit status 6\n");
 }
 
 // Ports that would share a log are refused before any run: the same port twice, or two ports of
 // one last name.
 TEST(ParallelScriptPorts, ThatWouldShareALogAreRefused) {
   const test::temp_dir dir;
-  const std::filesystem::path script =
-      dir.file_with("program-all.sh", test::readme_sh_block_after("## Several programmers at once"));
-  std::filesystem::permissions(script, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  const std::filesystem::path script = dir.file_with(
+      "program-all.sh", test::readme_sh_block_after("## Several programmers at once"));
+  std::filesystem::permissions(script, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
   const test::simulator sim({"--link", (dir / "prog").string()});
   std::filesystem::create_directory(dir / "other");
   const std::string twice[] = {sim.path(), sim.path()};
   const std::string same_name[] = {(dir / "prog").string(), (dir / "other" / "prog").string()};
   for (const auto& ports : {twice, same_name}) {
     const test::run_result got = test::run_binary(
-        "/bin/sh", {"sh", "-c", "cd \"$1\" && shift && exec ./program-all.sh firmware.hex \"$@\"", "sh",
-                    dir.path().string(), ports[0], ports[1]});
+        "/bin/sh", {"sh", "-c", "cd \"$1\" && shift && exec ./program-all.sh firmware.hex \"$@\"",
+                    "sh", dir.path().string(), ports[0], ports[1]});
     EXPECT_EQ(got.exit_code, 1);
     EXPECT_EQ(got.err, "program-all.sh: " + ports[0] + " and " + ports[1] +
                            " would share a log: give each port once, by distinct names\n");

@@ -18,7 +18,7 @@ TEST(ParseTimeout, TakesWholeAndDecimalSeconds) {
     std::chrono::milliseconds bound;
   };
   const taken cases[] = {
-      {"10", 10'000ms}, {"0.25", 250ms}, {".5", 500ms}, {"0.001", 1ms},
+      {"10", 10'000ms},      {"0.25", 250ms},  {".5", 500ms},     {"0.001", 1ms},
       {"3600", 3'600'000ms}, {"007", 7'000ms}, {"2.05", 2'050ms},
   };
   for (const taken& c : cases) {
@@ -28,8 +28,9 @@ TEST(ParseTimeout, TakesWholeAndDecimalSeconds) {
 }
 
 TEST(ParseTimeout, RefusesAnythingElse) {
-  for (const char* text : {"", "0", "0.0", "0.0004", "3600.001", "3601", "99999999999999999999",
-                           "1.", "-1", "+1", " 1", "1 ", "1s", "1e3", "0x10", ".", "1.2.3", "1,5"}) {
+  for (const char* text :
+       {"", "0", "0.0", "0.0004", "3600.001", "3601", "99999999999999999999", "1.", "-1", "+1",
+        " 1", "1 ", "1s", "1e3", "0x10", ".", "1.2.3", "1,5"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(parse_timeout(text), std::nullopt);
   }

@@ -26,8 +26,8 @@ TEST(ListSerialDevices, SortedFullPathsCappedWithMoreFlag) {
   EXPECT_EQ(list_serial_devices(nullptr).count, 0u);
 
   // More names than the list holds, created out of order; the first ones in name order stay.
-  for (const char* name : {"usb-j", "usb-c", "usb-a", "usb-i", "usb-e", "usb-b", "usb-h", "usb-d",
-                           "usb-g", "usb-f"}) {
+  for (const char* name :
+       {"usb-j", "usb-c", "usb-a", "usb-i", "usb-e", "usb-b", "usb-h", "usb-d", "usb-g", "usb-f"}) {
     std::filesystem::create_symlink("../../ttyUSB0", dir / name);
   }
   const serial_device_list list = list_serial_devices(dir.path().c_str());
@@ -70,7 +70,7 @@ TEST(FindDeviceHolders, FindsThisProcessOnlyWhileItHoldsTheDevice) {
 TEST(ExamineDeviceAccess, ReportsGroupAndItsPermission) {
   test::temp_dir dir;
   const std::string file = dir.file_with("device", "");
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   const group* owner = ::getgrgid(info.st_gid);
   ASSERT_NE(owner, nullptr);

@@ -35,7 +35,8 @@ fixed_text<N> text_of(const char* chars) {
   return text;
 }
 
-device_access access_of(const char* group, bool may_use, bool in_now, bool listed, const char* user) {
+device_access access_of(const char* group, bool may_use, bool in_now, bool listed,
+                        const char* user) {
   device_access access;
   access.known = true;
   access.group = text_of<64>(group);
@@ -73,7 +74,8 @@ TEST(PortFailureText, SaysWhyAndWhatHelps) {
 
   const row rows[] = {
       {"missing", missing,
-       "No such device, and /dev/serial/by-id lists no serial device: is the programmer plugged in?"},
+       "No such device, and /dev/serial/by-id lists no serial device: is the programmer plugged "
+       "in?"},
       {"missing, others attached", missing_listed,
        "No such device. Attached serial devices: /dev/serial/by-id/usb-a, /dev/serial/by-id/usb-b"
        " and more"},
@@ -98,11 +100,14 @@ TEST(PortFailureText, SaysWhyAndWhatHelps) {
        " ModemManager."},
       {"busy, holders seen", busy_held,
        "Busy: the device is held by minicom (pid 1234), a program (pid 99) and more."},
-      {"not a terminal", {open_failure::not_a_terminal, 0, nullptr, {}, {}, {}},
+      {"not a terminal",
+       {open_failure::not_a_terminal, 0, nullptr, {}, {}, {}},
        "Not a terminal device: /dev/x cannot be a serial port."},
-      {"other", {open_failure::other, ENOSPC, nullptr, {}, {}, {}},
+      {"other",
+       {open_failure::other, ENOSPC, nullptr, {}, {}, {}},
        "The system reported: No space left on device."},
-      {"other, no reason", {open_failure::other, 0, nullptr, {}, {}, {}},
+      {"other, no reason",
+       {open_failure::other, 0, nullptr, {}, {}, {}},
        "The system gave no reason."},
   };
   for (const row& r : rows) {
@@ -152,7 +157,7 @@ TEST(PortFailure, CauseOnATerminalOrWhenAskedFor) {
     std::string port;
     std::string cause;  // the whole cause line, or its start when `prefix_only`
     bool prefix_only = false;
-    bool controlling = false;  // the terminal the run sees is its controlling terminal
+    bool controlling = false;   // the terminal the run sees is its controlling terminal
     bool own_terminal = false;  // the cause is about the terminal: a pipe has another
   };
   const row rows[] = {
@@ -162,12 +167,15 @@ TEST(PortFailure, CauseOnATerminalOrWhenAskedFor) {
       {"/dev/null", "Not a terminal device: /dev/null cannot be a serial port."},
       {held.slave_path(), "Busy: the device is held by " + own_process_name() + " (pid " +
                               std::to_string(::getpid()) + ")."},
-      {read_by_cat.slave_path(), "Busy: the device is held by cat (pid " + std::to_string(cat) + ")."},
+      {read_by_cat.slave_path(),
+       "Busy: the device is held by cat (pid " + std::to_string(cat) + ")."},
       // The run's own terminal, by the name of the controlling terminal or by the path of the
       // terminal its standard error is on: refused before anything is written to it or changed.
-      {"/dev/tty", "/dev/tty is this session's own terminal, not a programmer's line.", false, true, true},
-      {"/proc/self/fd/2", "/proc/self/fd/2 is this session's own terminal, not a programmer's line.", false,
-       false, true},
+      {"/dev/tty", "/dev/tty is this session's own terminal, not a programmer's line.", false, true,
+       true},
+      {"/proc/self/fd/2",
+       "/proc/self/fd/2 is this session's own terminal, not a programmer's line.", false, false,
+       true},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.port);
@@ -178,7 +186,8 @@ TEST(PortFailure, CauseOnATerminalOrWhenAskedFor) {
     if (!r.own_terminal) {
       const test::scoped_env verbose("TTYPROG_VERBOSE", "1");
       const test::run_result asked = test::run_ttyprog({r.port, "erase"});
-      const std::string cause = asked.err.substr(std::min(asked.err.size(), port_failed(r.port).size()));
+      const std::string cause =
+          asked.err.substr(std::min(asked.err.size(), port_failed(r.port).size()));
       EXPECT_EQ(asked.err.rfind(port_failed(r.port), 0), 0u) << asked.err;
       EXPECT_EQ(cause.rfind(r.cause, 0), 0u) << cause;
     }
@@ -214,13 +223,15 @@ TEST(PortFailure, PermissionDeniedNamesTheGroup) {
   test::terminal_options as_nobody;
   as_nobody.user = 65534;
   as_nobody.group = 65534;
-  const test::terminal_result shown = test::run_on_terminal({device.slave_path(), "erase"}, as_nobody);
+  const test::terminal_result shown =
+      test::run_on_terminal({device.slave_path(), "erase"}, as_nobody);
   EXPECT_EQ(shown.exit_code, 1);
   const std::string user = ::getpwuid(65534) != nullptr ? ::getpwuid(65534)->pw_name : "$USER";
-  EXPECT_EQ(shown.terminal, port_failed(device.slave_path()) +
-                                "Permission denied: the device belongs to group dialout. Join it with"
-                                " \"sudo usermod -aG dialout " + user +
-                                "\", then log out and in again.\n");
+  EXPECT_EQ(shown.terminal,
+            port_failed(device.slave_path()) +
+                "Permission denied: the device belongs to group dialout. Join it with"
+                " \"sudo usermod -aG dialout " +
+                user + "\", then log out and in again.\n");
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ struct fake_tree {
     }
     if (const std::size_t type = entry_text.find(" type="); type != std::string::npos) {
       const std::size_t digits = type + 6;
-      std::ofstream(entry / "type") << entry_text.substr(digits, entry_text.find(' ', digits) - digits) << "\n";
+      std::ofstream(entry / "type")
+          << entry_text.substr(digits, entry_text.find(' ', digits) - digits) << "\n";
     }
     if (entry_text.find(" nonode") == std::string::npos) std::ofstream(fs::path(dev) / name) << "";
   }
@@ -122,14 +123,16 @@ TEST(PortList, ListsEveryStableNameAndEveryPortOfABigBench) {
   std::string expected;
   for (int i = 0; i < 17; ++i) {
     const std::string tty = "ttyUSB" + std::to_string(i);
-    const std::string name = "usb-Maker_Bench_" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "-if00";
+    const std::string name =
+        "usb-Maker_Bench_" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "-if00";
     tree.add_tty(tty);
     tree.add_stable_name(name, "../../" + tty);
     expected += "{by-id}/" + name + " -> {dev}/" + tty + "\n";
   }
   // Names that sort before the live ones: links to a device that is gone, and loops.
   for (int i = 0; i < 9; ++i) {
-    tree.add_stable_name("usb-Maker_A_Gone_" + std::to_string(i) + "-if00", "../../ttyUSB" + std::to_string(40 + i));
+    tree.add_stable_name("usb-Maker_A_Gone_" + std::to_string(i) + "-if00",
+                         "../../ttyUSB" + std::to_string(40 + i));
   }
   tree.add_stable_name("usb-Maker_A_Loop_1-if00", "{by-id}/usb-Maker_A_Loop_2-if00");
   tree.add_stable_name("usb-Maker_A_Loop_2-if00", "{by-id}/usb-Maker_A_Loop_1-if00");

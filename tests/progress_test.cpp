@@ -34,14 +34,16 @@ TEST(ProgressText, ShowsWordsPercentElapsedAndLeft) {
       {0, 8192, 0, 80, "writing 0/8192 words   0%  0:00, 0:18 left"},
       {1536, 8192, 3999, 80, "writing 1536/8192 words  18%  0:03, 0:18 left"},
       {1536, 8192, 1000, 80, "writing 1536/8192 words  18%  0:01, 0:14 left"},
-      {8191, 8192, 754'000, 80, "writing 8191/8192 words  99%  12:34, 0:01 left"},  // never 100% early
-      {2147483648, 4294967295, 0, 0, "writing 2147483648/4294967295 words  50%  0:00, 74565:22 left"},
+      {8191, 8192, 754'000, 80,
+       "writing 8191/8192 words  99%  12:34, 0:01 left"},  // never 100% early
+      {2147483648, 4294967295, 0, 0,
+       "writing 2147483648/4294967295 words  50%  0:00, 74565:22 left"},
       {1536, 8192, 3999, 20, "writing 1536/8192 w"},  // cut to the width less one
   };
   for (const row& r : rows) {
     const milliseconds elapsed(r.elapsed_ms);
-    EXPECT_STREQ(format_progress("writing", r.done, r.total, elapsed, time_left(r.done, r.total, elapsed),
-                                 r.columns)
+    EXPECT_STREQ(format_progress("writing", r.done, r.total, elapsed,
+                                 time_left(r.done, r.total, elapsed), r.columns)
                      .data(),
                  r.expected);
   }
@@ -105,7 +107,8 @@ TEST(Progress, AWriteMovesAsItsWordsLeaveTheLineAndItsClockRunsOn) {
   std::smatch found;
   ASSERT_TRUE(std::regex_search(shown.terminal, found, within)) << shown.terminal;
   EXPECT_LT(std::stoi(found[1]), 512);
-  EXPECT_TRUE(std::regex_search(shown.terminal, std::regex(R"(\rwriting [0-9]+/512 words +[0-9]+%  0:01)")))
+  EXPECT_TRUE(
+      std::regex_search(shown.terminal, std::regex(R"(\rwriting [0-9]+/512 words +[0-9]+%  0:01)")))
       << "the clock stood still: " << shown.terminal;
   std::size_t draws = 0;
   for (std::size_t at = shown.terminal.find("\rwriting"); at != std::string::npos;
@@ -128,18 +131,27 @@ TEST(Progress, ErasedBeforeEveryPrintedLine) {
   };
   const std::vector<row> rows = {
       // Blocks slow enough for the line to be drawn again between the dump's blocks.
-      {"dump", {"--split-pause", "1"}, {"readprogram", "1100"},
+      {"dump",
+       {"--split-pause", "1"},
+       {"readprogram", "1100"},
        test::screen_of(test::dump(std::vector<std::uint16_t>(1100, 0x3FFF)))},
-      {"refused", {"--refuse", "2"}, {"writeprogram", file},
-       {"Failed...", "The programmer refused the block of words 512 to 1023 (status c001); it had taken 512 words before it."}},
-      {"lost", {"--hang-up-after", "600"}, {"writeprogram", file},
+      {"refused",
+       {"--refuse", "2"},
+       {"writeprogram", file},
+       {"Failed...", "The programmer refused the block of words 512 to 1023 (status c001); it had "
+                     "taken 512 words before it."}},
+      {"lost",
+       {"--hang-up-after", "600"},
+       {"writeprogram", file},
        test::screen_of(test::FAILED + test::LOST)},
-      {"short", {"--short-read", "2"}, {"verifyprogram", file},
+      {"short",
+       {"--short-read", "2"},
+       {"verifyprogram", file},
        {"word 0000: expected 1234, read 3fff", "word 0001: expected 306d, read 3fff",
         "word 0002: expected 0ea7, read 3fff", "word 0003: expected 2ce0, read 3fff",
         "word 0004: expected 0b1a, read 3fff", "word 0005: expected 2953, read 3fff",
-        "word 0006: expected 078d, read 3fff", "word 0007: expected 25c6, read 3fff", "read size error",
-        "The read stopped after 512 of 1024 words: the rest was not compared.",
+        "word 0006: expected 078d, read 3fff", "word 0007: expected 25c6, read 3fff",
+        "read size error", "The read stopped after 512 of 1024 words: the rest was not compared.",
         "verify done. found 512 error(s)."}},
   };
   for (const row& r : rows) {

@@ -10,8 +10,8 @@
 #include "image/hex_writer.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
-#include "support/temp_dir.h"
 #include "support/simulator.h"
+#include "support/temp_dir.h"
 
 namespace ttyprog {
 namespace {
@@ -36,7 +36,8 @@ TEST(ReadHex, ABackupWrittenBackVerifiesAgainstTheOriginal) {
   std::fclose(sample);
   std::ptrdiff_t used_records = 0;
   for (std::size_t first = 0; first < IMAGE_WORDS; first += 8) {
-    used_records += std::any_of(&image[first], &image[first] + 8, [](std::uint32_t w) { return w != BLANK_WORD; });
+    used_records += std::any_of(&image[first], &image[first] + 8,
+                                [](std::uint32_t w) { return w != BLANK_WORD; });
   }
   EXPECT_EQ(std::count(backup.out.begin(), backup.out.end(), '\n'), used_records + 1);
 
@@ -60,7 +61,9 @@ TEST(ReadHex, PrintsRecordsOfEightWordsLowByteFirstAndLeavesOutBlankOnes) {
 // end-of-file record, so the text cannot pass for a whole backup; the error goes to standard error.
 TEST(ReadHex, ASizeErrorLeavesNoEndRecordAndSaysSoOnStandardError) {
   test::simulator sim({"--short-read", "2"});
-  ASSERT_EQ(sim.run({"writeprogram", sim.dir().file_with("in.hex", test::hex_text(test::program_of(512)))}).out,
+  ASSERT_EQ(sim.run({"writeprogram",
+                     sim.dir().file_with("in.hex", test::hex_text(test::program_of(512)))})
+                .out,
             "Done.\n");
   ::setenv("TTYPROG_STRICT", "1", 1);
   const test::run_result got = sim.run({"readhex", "600"});

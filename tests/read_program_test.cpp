@@ -19,11 +19,11 @@
 namespace ttyprog {
 namespace {
 
-using test::PROMPTLY;
-using test::SIZE_ERROR;
 using test::case_name;
 using test::hex_words;
+using test::PROMPTLY;
 using test::scripted;
+using test::SIZE_ERROR;
 
 std::vector<std::string> read_args(const std::optional<std::string>& param) {
   if (!param) return {"readprogram"};

@@ -23,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
     text.replace(at, from.size(), to);
   }
   return text;
@@ -103,7 +104,8 @@ TEST(Readme, EveryConsoleExampleShowsWhatItSays) {
       ++commands;
       if (depends_on_machine(*run[i])) continue;
       std::vector<std::string> expected;
-      for (const std::string& line : run[i]->shown) expected.push_back(as_seen(replace_all(line, "/tmp/", here)));
+      for (const std::string& line : run[i]->shown)
+        expected.push_back(as_seen(replace_all(line, "/tmp/", here)));
       EXPECT_EQ(shown[i], expected) << "$ " << run[i]->command;
     }
   }

@@ -64,10 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         silence_case{"from_the_first_word", {"--silent-after", "1"}, "erase", FAILED, "8000"},
         // The answer starts (one byte of it) and then stops: the tool must not wait for the rest.
-        silence_case{"after_half_a_word", {"--split-pause", "60000"}, "readidandconfig",
-                     READING + FAILED, "8021"},
-        silence_case{"in_the_middle_of_a_read_block", {"--cut-answer", "1"}, "verifyprogram",
-                     SIZE_ERROR + test::verified(0), "8020 0200"}),
+        silence_case{"after_half_a_word",
+                     {"--split-pause", "60000"},
+                     "readidandconfig",
+                     READING + FAILED,
+                     "8021"},
+        silence_case{"in_the_middle_of_a_read_block",
+                     {"--cut-answer", "1"},
+                     "verifyprogram",
+                     SIZE_ERROR + test::verified(0),
+                     "8020 0200"}),
     test::case_name{});
 
 // What "constant memory" allows the tool: a few MiB of its own, more under AddressSanitizer,
@@ -96,8 +102,8 @@ TEST(HugeHexFile, LoadsInBoundedTimeAndConstantMemory) {
   rusage usage{};
   ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);  // the tool is the only child reaped so far
   EXPECT_LT(usage.ru_maxrss, PEAK_RSS_LIMIT_KIB) << "peak RSS in KiB";
-  std::printf("100 MB HEX: %lld ms, peak RSS %ld KiB\n", static_cast<long long>(got.elapsed.count()),
-              usage.ru_maxrss);
+  std::printf("100 MB HEX: %lld ms, peak RSS %ld KiB\n",
+              static_cast<long long>(got.elapsed.count()), usage.ru_maxrss);
   EXPECT_EQ(sim.received().size(), 8192u + 16u * 3u);
 }
 

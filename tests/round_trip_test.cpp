@@ -19,9 +19,9 @@ namespace ttyprog {
 namespace {
 
 using test::DONE;
-using test::WRITTEN;
 using test::hex_words;
 using test::verified;
+using test::WRITTEN;
 
 const std::string SAMPLE = std::string(TTYPROG_SOURCE_DIR) + "/examples/sample.hex";
 

@@ -50,14 +50,17 @@ TEST_P(SetupScript, InstallsWhatIsMissingAndNothingElse) {
   const test::temp_dir stubs;
   const std::string log = (stubs / "log").string();
   const std::pair<const char*, const char*> scripts[] = {
-      {"dpkg-query", "for p in $STUB_INSTALLED; do [ \"$p\" = \"$3\" ] && printf 'install ok installed'; done; :"},
+      {"dpkg-query", "for p in $STUB_INSTALLED; do [ \"$p\" = \"$3\" ] && printf 'install ok "
+                     "installed'; done; :"},
       {"apt-get", "echo \"apt-get $* ($DEBIAN_FRONTEND)\" >>\"$STUB_LOG\""},
       {"sudo", "echo sudo >>\"$STUB_LOG\"; exec \"$@\""},
       {"id", "echo \"$STUB_UID\""},
   };
   for (const auto& [name, body] : scripts) {
-    const std::filesystem::path stub = stubs.file_with(name, std::string("#!/bin/sh\n") + body + "\n");
-    std::filesystem::permissions(stub, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    const std::filesystem::path stub =
+        stubs.file_with(name, std::string("#!/bin/sh\n") + body + "\n");
+    std::filesystem::permissions(stub, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
   }
   std::vector<std::string> argv{"env",
                                 "PATH=" + stubs.path().string() + ":/usr/bin:/bin",

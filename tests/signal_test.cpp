@@ -47,7 +47,8 @@ void PrintTo(const stop_case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<stop_case> stop_cases() {
   std::vector<stop_case> cases;
-  const std::pair<int, const char*> signals[] = {{SIGINT, "sigint"}, {SIGTERM, "sigterm"}, {SIGHUP, "sighup"}};
+  const std::pair<int, const char*> signals[] = {
+      {SIGINT, "sigint"}, {SIGTERM, "sigterm"}, {SIGHUP, "sighup"}};
   const std::pair<const char*, const char*> commands[] = {
       {"writeprogram", "the target is partly written"},
       {"verifyprogram", "the rest was not compared"},
@@ -95,7 +96,8 @@ void wait_until_under_way(const test::simulator& sim) {
 // merge into the first while that is still pending), and checks that the run ends by that signal
 // promptly: for a stop signal the block in flight finishes first, about two seconds on the paced
 // line, programming time included.
-test::run_result signalled_run(const test::simulator& sim, const char* command, int signal, int times = 1) {
+test::run_result signalled_run(const test::simulator& sim, const char* command, int signal,
+                               int times = 1) {
   test::child_process tool(TTYPROG_BIN, long_run(sim, command));
   wait_until_under_way(sim);
   EXPECT_FALSE(sim.received().empty());
@@ -110,7 +112,8 @@ test::run_result signalled_run(const test::simulator& sim, const char* command, 
   return got;
 }
 
-const std::string INTERRUPTED_WRITE = "Interrupted after ([0-9]+) of 8192 words: the target is partly written\\.\n";
+const std::string INTERRUPTED_WRITE =
+    "Interrupted after ([0-9]+) of 8192 words: the target is partly written\\.\n";
 
 TEST_P(StopSignal, StopsAtTheBlockBoundaryAndTheNextRunIsServedRightly) {
   const stop_case& c = GetParam();
@@ -129,7 +132,9 @@ TEST_P(StopSignal, StopsAtTheBlockBoundaryAndTheNextRunIsServedRightly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paced, StopSignal, ::testing::ValuesIn(stop_cases()),
-                         [](const ::testing::TestParamInfo<stop_case>& tested) { return tested.param.name; });
+                         [](const ::testing::TestParamInfo<stop_case>& tested) {
+                           return tested.param.name;
+                         });
 
 // A write ended mid-block, then the next command on the same simulator: the answer the programmer
 // still owes the ended run may reach the next one, and must not pass for its answer. Two stop
@@ -152,7 +157,11 @@ std::vector<next_run_case> next_run_cases() {
   return {
       {"sigint_then_refused_erase", SIGINT, 1, {"--pace", "--refuse", "2"}, "erase", refused},
       {"sigint_twice_then_refused_erase", SIGINT, 2, {"--pace", "--refuse", "2"}, "erase", refused},
-      {"sigkill_then_readidandconfig", SIGKILL, 1, {"--pace"}, "readidandconfig",
+      {"sigkill_then_readidandconfig",
+       SIGKILL,
+       1,
+       {"--pace"},
+       "readidandconfig",
        {{test::READING + test::BLANK_IDS, ""}, {test::READING + test::FAILED, test::UNEXPECTED}}},
   };
 }
@@ -226,11 +235,11 @@ struct fatal_case {
 void PrintTo(const fatal_case& c, std::ostream* os) { *os << c.name; }
 
 const fatal_case FATAL_CASES[] = {
-    {"sigquit", SIGQUIT, "readprogram"},    {"sigusr1", SIGUSR1, "writeprogram"},
-    {"sigusr2", SIGUSR2, "readprogram"},    {"sigalrm", SIGALRM, "writeprogram"},
+    {"sigquit", SIGQUIT, "readprogram"},     {"sigusr1", SIGUSR1, "writeprogram"},
+    {"sigusr2", SIGUSR2, "readprogram"},     {"sigalrm", SIGALRM, "writeprogram"},
     {"sigvtalrm", SIGVTALRM, "readprogram"}, {"sigprof", SIGPROF, "writeprogram"},
-    {"sigxcpu", SIGXCPU, "readprogram"},    {"sigxfsz", SIGXFSZ, "writeprogram"},
-    {"sigpwr", SIGPWR, "readprogram"},      {"sigrtmin", SIGRTMIN, "writeprogram"},
+    {"sigxcpu", SIGXCPU, "readprogram"},     {"sigxfsz", SIGXFSZ, "writeprogram"},
+    {"sigpwr", SIGPWR, "readprogram"},       {"sigrtmin", SIGRTMIN, "writeprogram"},
 };
 
 class FatalSignal : public ::testing::TestWithParam<fatal_case> {
@@ -330,8 +339,9 @@ TEST_P(StopWhileReadingHex, EndsTheRunAtOnceAndNothingIsSent) {
   };
   test::pty_pair pty;
   test::programmer programmer(pty, {});
-  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" " + placed(c.redirection),
-                                TTYPROG_BIN, pty.slave_path(), c.command};
+  std::vector<std::string> argv{
+      "sh",     "-c", "exec \"$0\" \"$@\" " + placed(c.redirection), TTYPROG_BIN, pty.slave_path(),
+      c.command};
   if (c.param != nullptr) argv.push_back(placed(c.param));
   test::run_options options;
   options.timeout = test::PROMPTLY;
@@ -349,13 +359,15 @@ TEST_P(StopWhileReadingHex, EndsTheRunAtOnceAndNothingIsSent) {
   EXPECT_EQ(test::hex_words(programmer.finish()), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Input, StopWhileReadingHex, ::testing::ValuesIn(INPUT_STOP_CASES), test::case_name{});
+INSTANTIATE_TEST_SUITE_P(Input, StopWhileReadingHex, ::testing::ValuesIn(INPUT_STOP_CASES),
+                         test::case_name{});
 
 // True once process `pid` has a handler for `signal` (/proc/PID/status, SigCgt).
 bool catches(pid_t pid, int signal) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    if (line.rfind("SigCgt:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
   }
   return false;
 }
@@ -395,7 +407,8 @@ TEST(StopWhileReadingHexFromTheTerminal, EndsTheRunAtOnceAndNothingIsSent) {
   options.signal = SIGINT;
   options.shown = "end it with Ctrl-D";
   options.timeout = test::PROMPTLY;
-  const test::terminal_result got = test::run_on_terminal({pty.slave_path(), "writeprogram"}, options);
+  const test::terminal_result got =
+      test::run_on_terminal({pty.slave_path(), "writeprogram"}, options);
   EXPECT_EQ(got.signal, SIGINT);
   EXPECT_GE(got.after_signal.count(), 0) << "the note was never shown: " << got.terminal;
   EXPECT_LT(got.after_signal, STOP_MARGIN);

@@ -53,7 +53,8 @@ fs::path trace_of(const simulator& sim) { return sim.dir() / "trace"; }
 std::size_t sessions_ended(const fs::path& trace) {
   const std::string text = read_file(trace);
   std::size_t count = 0;
-  for (std::size_t at = text.find(" ended\n"); at != std::string::npos; at = text.find(" ended\n", at + 1)) {
+  for (std::size_t at = text.find(" ended\n"); at != std::string::npos;
+       at = text.find(" ended\n", at + 1)) {
     ++count;
   }
   return count;
@@ -111,14 +112,14 @@ TEST(SimPty, AnnouncesATerminalAndAnswersWithTheTraceToMatch) {
   EXPECT_EQ(tool.exit_code, 0) << tool.out << tool.err;
   await_session_end(trace_of(sim), 1);
   EXPECT_EQ(sim.stop().exit_code, 0);
-  EXPECT_EQ(sim.trace(),
-            "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 0f42\n> 3fff\n"
-            "# session 1 ended\n"
-            "# session 2\n< 8011\n< 1234\n< 5678\n> c000\n# session 2 ended\n");
+  EXPECT_EQ(sim.trace(), "# session 1\n< 8000\n> c000\n< 8021\n> ffff\n> ffff\n> 0f42\n> 3fff\n"
+                         "# session 1 ended\n"
+                         "# session 2\n< 8011\n< 1234\n< 5678\n> c000\n# session 2 ended\n");
 }
 
 // An open starts a new session: a request or word cut off by the last close is dropped, and the
-// next block starts at word 0 (here a write block after a write block). The target's memory persists.
+// next block starts at word 0 (here a write block after a write block). The target's memory
+// persists.
 TEST(SimPty, EachOpenIsANewSessionAndTheTargetPersists) {
   simulator sim;
   {
@@ -127,7 +128,8 @@ TEST(SimPty, EachOpenIsANewSessionAndTheTargetPersists) {
               (bytes{0xC0, 0x00}));
     p.send({0x80, 0x11, 0x00, 0x07, 0x80});  // half an ID request, then half a word
   }
-  // The simulator holds the terminal's device only while a program does: the next one finds it free.
+  // The simulator holds the terminal's device only while a program does: the next one finds it
+  // free.
   EXPECT_EQ(find_device_holders(sim.path().c_str()).count, 0u);
   {
     port p(sim);
@@ -192,12 +194,22 @@ std::vector<timed_case> timed_cases() {
       {"split_pause", {"--split-pause", "150"}, {0x80, 0x00}, {0xC0, 0x00}, 1, 100ms, 150ms},
       // Late stale bytes come one a byte time once the terminal is open, before any word is
       // taken; the request is answered after them.
-      {"late_stale", {"--late-stale", "0102030405060708"}, {0x80, 0x00},
-       {1, 2, 3, 4, 5, 6, 7, 8, 0xC0, 0x00}, 0, 0ms, 7 * BYTE_TIME},
+      {"late_stale",
+       {"--late-stale", "0102030405060708"},
+       {0x80, 0x00},
+       {1, 2, 3, 4, 5, 6, 7, 8, 0xC0, 0x00},
+       0,
+       0ms,
+       7 * BYTE_TIME},
       // The early status leaves after the first data word, while the block is still arriving;
       // the block's own status follows once it is whole.
-      {"early_status", {"--pace", "--word-time", "0", "--early-status", "1"}, block,
-       {0xC0, 0x00, 0xC0, 0x00}, 2, 150ms, 206 * BYTE_TIME},
+      {"early_status",
+       {"--pace", "--word-time", "0", "--early-status", "1"},
+       block,
+       {0xC0, 0x00, 0xC0, 0x00},
+       2,
+       150ms,
+       206 * BYTE_TIME},
   };
 }
 
@@ -217,7 +229,8 @@ TEST_P(SimPtyTiming, TheAnswerComesAsTheFaultSays) {
   EXPECT_GE(clock::now() - sent, c.whole_after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SimPtyTiming, ::testing::ValuesIn(timed_cases()), test::case_name{});
+INSTANTIATE_TEST_SUITE_P(Faults, SimPtyTiming, ::testing::ValuesIn(timed_cases()),
+                         test::case_name{});
 
 // Chatter: c000 unasked from the open on, one word every two byte times, never faster; a request
 // is still answered in between.
@@ -234,7 +247,8 @@ TEST(SimPty, ChatterSendsOkWordsUnaskedAtTheLineRate) {
   p.send({0x80, 0x21});
   const bytes more = read_bytes(p.fd, 400);
   bool answered = false;
-  for (std::size_t i = 0; i + 1 < more.size(); i += 2) answered |= (more[i] << 8 | more[i + 1]) == 0x0F42;
+  for (std::size_t i = 0; i + 1 < more.size(); i += 2)
+    answered |= (more[i] << 8 | more[i + 1]) == 0x0F42;
   EXPECT_TRUE(answered) << "the device ID never came";
 }
 
@@ -296,11 +310,30 @@ TEST(SimPty, ServesAnExistingDeviceWhereAPauseStartsANewSession) {
 options_result parse(std::vector<const char*> args) { return parse_options(args); }
 
 TEST(SimOptions, ValuesAreReadInEitherForm) {
-  options_result r = parse({"--device-id", "0F42", "--user-id=0x00123456", "--config", "3f72",
-                            "--refuse", "2", "--refuse-status", "c0ff", "--short-read=4",
-                            "--split-pause", "30", "--link", "/tmp/x", "--pace",
-                            "--extra-status", "3", "--stale", "c000c0", "--late-stale=0a0b",
-                            "--early-status=5", "--chatter", "--device", "/dev/ttyGS0",
+  options_result r = parse({"--device-id",
+                            "0F42",
+                            "--user-id=0x00123456",
+                            "--config",
+                            "3f72",
+                            "--refuse",
+                            "2",
+                            "--refuse-status",
+                            "c0ff",
+                            "--short-read=4",
+                            "--split-pause",
+                            "30",
+                            "--link",
+                            "/tmp/x",
+                            "--pace",
+                            "--extra-status",
+                            "3",
+                            "--stale",
+                            "c000c0",
+                            "--late-stale=0a0b",
+                            "--early-status=5",
+                            "--chatter",
+                            "--device",
+                            "/dev/ttyGS0",
                             "--session-gap=40"});
   ASSERT_TRUE(r.error.empty()) << r.error << " " << r.culprit;
   EXPECT_EQ(r.options.target.device_id, test::DEVICE_ID);
@@ -313,7 +346,8 @@ TEST(SimOptions, ValuesAreReadInEitherForm) {
   EXPECT_EQ(r.options.link_path, "/tmp/x");
   EXPECT_EQ(r.options.word_time_us, PACED_WORD_TIME_US);
   EXPECT_EQ(r.options.faults.extra_status, 3u);
-  EXPECT_EQ(bytes(r.options.stale.view().begin(), r.options.stale.view().end()), (bytes{0xC0, 0x00, 0xC0}));
+  EXPECT_EQ(bytes(r.options.stale.view().begin(), r.options.stale.view().end()),
+            (bytes{0xC0, 0x00, 0xC0}));
   EXPECT_EQ(r.options.late_stale.size, 2u);
   EXPECT_EQ(r.options.faults.early_status, 5u);
   EXPECT_TRUE(r.options.chatter);

@@ -18,20 +18,20 @@ namespace ttyprog {
 namespace {
 
 using namespace std::chrono_literals;
+using test::case_name;
 using test::DEVICE_ID;
 using test::DEVICE_ID_TEXT;
 using test::DONE;
 using test::FAILED;
-using test::READING;
-using test::case_name;
 using test::hex_words;
-using test::writing_config;
-using test::writing_id;
 using test::programmer_options;
 using test::pty_pair;
+using test::READING;
 using test::run_result;
 using test::scripted;
 using test::step;
+using test::writing_config;
+using test::writing_id;
 
 speed_t line_speed(const pty_pair& pty) {
   termios line{};
@@ -68,35 +68,66 @@ INSTANTIATE_TEST_SUITE_P(
     SingleExchange, Exchange,
     ::testing::Values(
         exchange_case{"erase_done", {"erase"}, {{1, {0xC000}}}, DONE, "8000"},
-        exchange_case{"erase_ignores_extra_args", {"erase", "x", "y"}, {{1, {0xC000}}}, DONE, "8000"},
+        exchange_case{
+            "erase_ignores_extra_args", {"erase", "x", "y"}, {{1, {0xC000}}}, DONE, "8000"},
         exchange_case{"eraseall_done", {"eraseall"}, {{1, {0xC000}}}, DONE, "8001"},
-        exchange_case{"writeid_prefixed_mixed_case", {"writeid", "0x1234ABCD"}, {{3, {0xC000}}},
-                      writing_id("1234abcd") + DONE, "8011 1234 abcd"},
-        exchange_case{"writeid_upper_prefix_short", {"writeid", "0X1F"}, {{3, {0xC000}}},
-                      writing_id("0000001f") + DONE, "8011 0000 001f"},
-        exchange_case{"writeid_all_ones", {"writeid", "ffffffff"}, {{3, {0xC000}}},
-                      writing_id("ffffffff") + DONE, "8011 ffff ffff"},
-        exchange_case{"writeid_leading_zeros_fit", {"writeid", "000000000012abcd"}, {{3, {0xC000}}},
-                      writing_id("0012abcd") + DONE, "8011 0012 abcd"},
-        exchange_case{"writeid_ignores_extra_args", {"writeid", "abc", "def"}, {{3, {0xC000}}},
-                      writing_id("00000abc") + DONE, "8011 0000 0abc"},
+        exchange_case{"writeid_prefixed_mixed_case",
+                      {"writeid", "0x1234ABCD"},
+                      {{3, {0xC000}}},
+                      writing_id("1234abcd") + DONE,
+                      "8011 1234 abcd"},
+        exchange_case{"writeid_upper_prefix_short",
+                      {"writeid", "0X1F"},
+                      {{3, {0xC000}}},
+                      writing_id("0000001f") + DONE,
+                      "8011 0000 001f"},
+        exchange_case{"writeid_all_ones",
+                      {"writeid", "ffffffff"},
+                      {{3, {0xC000}}},
+                      writing_id("ffffffff") + DONE,
+                      "8011 ffff ffff"},
+        exchange_case{"writeid_leading_zeros_fit",
+                      {"writeid", "000000000012abcd"},
+                      {{3, {0xC000}}},
+                      writing_id("0012abcd") + DONE,
+                      "8011 0012 abcd"},
+        exchange_case{"writeid_ignores_extra_args",
+                      {"writeid", "abc", "def"},
+                      {{3, {0xC000}}},
+                      writing_id("00000abc") + DONE,
+                      "8011 0000 0abc"},
         exchange_case{"writeid_unspecified", {"writeid"}, {}, test::ID_UNSPECIFIED, ""},
-        exchange_case{"writeconfig_3f72", {"writeconfig", "3f72"}, {{2, {0xC000}}},
-                      writing_config("3f72") + DONE, "8012 3f72"},
-        exchange_case{"writeconfig_pads_to_four_digits", {"writeconfig", "1"}, {{2, {0xC000}}},
-                      writing_config("0001") + DONE, "8012 0001"},
-        exchange_case{"writeconfig_ffff", {"writeconfig", "ffff"}, {{2, {0xC000}}},
-                      writing_config("ffff") + DONE, "8012 ffff"},
-        exchange_case{"writeconfig_prefixed", {"writeconfig", "0x3FFF"}, {{2, {0xC000}}},
-                      writing_config("3fff") + DONE, "8012 3fff"},
-        exchange_case{"writeconfig_unspecified", {"writeconfig"}, {},
-                      test::CONFIG_UNSPECIFIED, ""},
-        exchange_case{"readidandconfig", {"readidandconfig"},
+        exchange_case{"writeconfig_3f72",
+                      {"writeconfig", "3f72"},
+                      {{2, {0xC000}}},
+                      writing_config("3f72") + DONE,
+                      "8012 3f72"},
+        exchange_case{"writeconfig_pads_to_four_digits",
+                      {"writeconfig", "1"},
+                      {{2, {0xC000}}},
+                      writing_config("0001") + DONE,
+                      "8012 0001"},
+        exchange_case{"writeconfig_ffff",
+                      {"writeconfig", "ffff"},
+                      {{2, {0xC000}}},
+                      writing_config("ffff") + DONE,
+                      "8012 ffff"},
+        exchange_case{"writeconfig_prefixed",
+                      {"writeconfig", "0x3FFF"},
+                      {{2, {0xC000}}},
+                      writing_config("3fff") + DONE,
+                      "8012 3fff"},
+        exchange_case{"writeconfig_unspecified", {"writeconfig"}, {}, test::CONFIG_UNSPECIFIED, ""},
+        exchange_case{"readidandconfig",
+                      {"readidandconfig"},
                       {{1, {0x0012, 0x3456, DEVICE_ID, 0x3FFF}}},
-                      READING + test::ids("00123456", DEVICE_ID_TEXT, "3fff"), "8021"},
-        exchange_case{"readidandconfig_high_bits_and_order", {"readidandconfig", "zz"},
+                      READING + test::ids("00123456", DEVICE_ID_TEXT, "3fff"),
+                      "8021"},
+        exchange_case{"readidandconfig_high_bits_and_order",
+                      {"readidandconfig", "zz"},
                       {{1, {0xFFFF, 0xFFFE, DEVICE_ID, 0x8000}}},
-                      READING + test::ids("fffffffe", DEVICE_ID_TEXT, "8000"), "8021"}),
+                      READING + test::ids("fffffffe", DEVICE_ID_TEXT, "8000"),
+                      "8021"}),
     case_name{});
 
 // ---- Parameters that are not wholly a hexadecimal number that fits -----------------------------
@@ -116,7 +147,8 @@ TEST_P(RejectedParameter, PrintsTheInvalidLineAndSendsNothing) {
   const bool is_id = std::string(c.command) == "writeid";
   // Answers a complete request, so that a tool that sends anyway fails fast instead of waiting.
   const std::vector<step> steps{{is_id ? 3u : 2u, {0xC000}}};
-  const test::session_result got = test::run_with_programmer({scripted(steps)}, {c.command, c.param});
+  const test::session_result got =
+      test::run_with_programmer({scripted(steps)}, {c.command, c.param});
   EXPECT_EQ(got.run.out, is_id ? test::INVALID_ID : test::INVALID_CONFIG);
   EXPECT_EQ(got.run.err, "");
   EXPECT_EQ(got.run.exit_code, 0);
@@ -162,7 +194,8 @@ TEST(CliDispatch, UnknownCommandOpensThePortThenSaysInvalidCommand) {
   }
 }
 
-// ---- Usage ---------------------------------------------------------------------------------------
+// ---- Usage
+// ---------------------------------------------------------------------------------------
 
 TEST(CliUsage, FewerThanTwoArgumentsPrintUsageAndTouchNoPort) {
   pty_pair pty;

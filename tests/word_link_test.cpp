@@ -21,8 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "link/word_link.h"
-#include "support/temp_dir.h"
 #include "support/pty.h"
+#include "support/temp_dir.h"
 
 namespace ttyprog {
 namespace {
@@ -56,7 +56,10 @@ TEST(WordLinkSend, PutsTheLow16BitsOnTheLineHighByteFirst) {
     bytes wire;
   };
   const sent cases[] = {
-      {0x8021, {0x80, 0x21}}, {0xFFFF, {0xFF, 0xFF}}, {0x12345, {0x23, 0x45}}, {0x0000, {0x00, 0x00}},
+      {0x8021, {0x80, 0x21}},
+      {0xFFFF, {0xFF, 0xFF}},
+      {0x12345, {0x23, 0x45}},
+      {0x0000, {0x00, 0x00}},
   };
   pty_pair pty;
   serial_port port = open_pty(pty);

@@ -21,17 +21,17 @@
 namespace ttyprog {
 namespace {
 
-using test::FAILED;
-using test::INVALID_HEX;
-using test::SIZE_ERROR;
-using test::WRITTEN;
 using test::case_name;
+using test::FAILED;
 using test::hex_record;
 using test::hex_words;
+using test::INVALID_HEX;
 using test::program_of;
 using test::scripted;
+using test::SIZE_ERROR;
 using test::step;
 using test::verified;
+using test::WRITTEN;
 
 constexpr std::uint16_t BLANK = 0x3FFF;
 
@@ -320,10 +320,10 @@ std::string file_with_gaps(std::vector<std::uint16_t>& image) {
       text += hex_record(static_cast<unsigned>((word + i) * 2), data);
     }
   };
-  put(0x200, 40);  // a run placed high, listed first
-  put(0, 4);       // the first words
-  put(4, 60);      // the words after them
-  put(696, 5);     // a table at the end: word 700 is the last, so N = 701
+  put(0x200, 40);                            // a run placed high, listed first
+  put(0, 4);                                 // the first words
+  put(4, 60);                                // the words after them
+  put(696, 5);                               // a table at the end: word 700 is the last, so N = 701
   text += hex_record(0x5000, {0x72, 0x3F});  // above program memory: not loaded
   return text + test::HEX_END;
 }

@@ -15,7 +15,7 @@ namespace ttyprog {
 
 // What one block's exchange came to.
 struct block_step {
-  bool ok = true;                       // go on with the next block
+  bool ok = true;                      // go on with the next block
   link_status link = link_status::ok;  // when not ok: what the link saw
 };
 

@@ -19,11 +19,14 @@ constexpr std::array<command_entry, 10> COMMANDS{{
      run_write_program},
     {"verifyprogram", "[FILE]", "compare program memory with Intel HEX; counts the differing words",
      run_verify_program},
-    {"readprogram", "[N]", "print N words (default 512) from word 0, eight to a line", run_read_program},
+    {"readprogram", "[N]", "print N words (default 512) from word 0, eight to a line",
+     run_read_program},
     {"readhex", "[N]", "print N words (default 8192) from word 0 as Intel HEX", run_read_hex},
     {"writeid", "ID", "write the 32-bit user ID (hexadecimal)", run_write_id},
-    {"writeconfig", "WORD", "write the configuration word (hexadecimal, up to ffff)", run_write_config},
-    {"readidandconfig", "", "print the user ID, device ID and configuration word", run_read_id_config},
+    {"writeconfig", "WORD", "write the configuration word (hexadecimal, up to ffff)",
+     run_write_config},
+    {"readidandconfig", "", "print the user ID, device ID and configuration word",
+     run_read_id_config},
     {"program", "[FILE]",
      "read the IDs, erase, write and verify program memory from Intel\n"
      "HEX, stopping at the first step that fails",
@@ -42,7 +45,8 @@ std::size_t distance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      row[j] = std::min(
+          {row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
       diagonal = above;
     }
   }
@@ -82,7 +86,8 @@ void suggest_command(std::string_view name) {
     note("did you mean %s?", std::string(nearest->name).c_str());
   }
   std::string names;
-  for (const command_entry& entry : COMMANDS) names.append(names.empty() ? "" : ", ").append(entry.name);
+  for (const command_entry& entry : COMMANDS)
+    names.append(names.empty() ? "" : ", ").append(entry.name);
   note("Commands: %s.", names.c_str());
 }
 

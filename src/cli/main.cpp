@@ -72,8 +72,8 @@ int program_main(int argc, char** argv) {
   }
 
   // 4. The command, picked by its exact name, unless a stop was asked for meanwhile.
-  outcome result = stop_here(0, 0, "") ? stopped_outcome()
-                                        : find_command(command_name)(*opened.port, param);
+  outcome result =
+      stop_here(0, 0, "") ? stopped_outcome() : find_command(command_name)(*opened.port, param);
   if (result == outcome::unknown_command) suggest_command(command_name);
   if (!out_flush()) result = outcome::output_lost;
 

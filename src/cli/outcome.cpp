@@ -5,12 +5,10 @@ namespace ttyprog {
 outcome failure_of(link_status link) {
   switch (link) {
     case link_status::timed_out:
-    case link_status::lost:
-      return outcome::no_answer;
+    case link_status::lost: return outcome::no_answer;
     case link_status::ok:
     case link_status::unexpected:
-    case link_status::chatter:
-      return outcome::refused;
+    case link_status::chatter: return outcome::refused;
   }
   return outcome::refused;
 }

@@ -11,7 +11,8 @@ namespace ttyprog {
 
 enum class outcome {
   done,             // the command did what it says
-  refused,          // the programmer refused or answered wrongly ("Failed...", "read size error", unexpected data)
+  refused,          // the programmer refused or answered wrongly ("Failed...", "read size error",
+                    // unexpected data)
   no_answer,        // not responding, or the connection was lost
   differences,      // verify found differing words
   bad_input,        // the input could not be used (file, HEX text, parameter)

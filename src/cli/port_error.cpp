@@ -94,18 +94,13 @@ port_failure_facts gather_port_failure_facts(const char* port_name, const open_r
       facts.listing_dir = SERIAL_BY_ID_DIR;
       facts.devices = list_serial_devices(SERIAL_BY_ID_DIR);
       break;
-    case open_failure::permission_denied:
-      facts.access = examine_device_access(port_name);
-      break;
-    case open_failure::busy:
-      facts.holders = opened.holders;
-      break;
+    case open_failure::permission_denied: facts.access = examine_device_access(port_name); break;
+    case open_failure::busy: facts.holders = opened.holders; break;
     case open_failure::none:
     case open_failure::not_a_terminal:
     case open_failure::own_terminal:
     case open_failure::refused_setting:
-    case open_failure::other:
-      break;
+    case open_failure::other: break;
   }
   return facts;
 }
@@ -114,15 +109,9 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
   cause_line line{};
   line_writer out(line);
   switch (facts.failure) {
-    case open_failure::no_such_device:
-      describe_missing(out, facts);
-      break;
-    case open_failure::permission_denied:
-      describe_denied(out, port_name, facts.access);
-      break;
-    case open_failure::busy:
-      describe_busy(out, facts.holders);
-      break;
+    case open_failure::no_such_device: describe_missing(out, facts); break;
+    case open_failure::permission_denied: describe_denied(out, port_name, facts.access); break;
+    case open_failure::busy: describe_busy(out, facts.holders); break;
     case open_failure::not_a_terminal:
       out.add("Not a terminal device: %s cannot be a serial port.", port_name);
       break;
@@ -149,7 +138,8 @@ cause_line describe_port_failure(const char* port_name, const port_failure_facts
 void report_port_failure(const char* port_name, const open_result& opened) {
   err_format("Opening port %s failed!\n", port_name);
   if (!notes_wanted()) return;
-  const cause_line line = describe_port_failure(port_name, gather_port_failure_facts(port_name, opened));
+  const cause_line line =
+      describe_port_failure(port_name, gather_port_failure_facts(port_name, opened));
   note("%s", line.data());
 }
 

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "platform/port_diagnosis.h"
 #include "link/word_link.h"
+#include "platform/port_diagnosis.h"
 
 namespace ttyprog {
 

@@ -46,15 +46,18 @@ outcome run_program(serial_port& port, const char* param) {
                static_cast<unsigned>(*expected));
     return outcome::refused;
   }
-  if (stopped_after("Interrupted after reading the IDs: the target is unchanged.\n")) return stopped_outcome();
+  if (stopped_after("Interrupted after reading the IDs: the target is unchanged.\n"))
+    return stopped_outcome();
 
   if (const outcome erased = run_erase(port, param); erased != outcome::done) return erased;
-  if (stopped_after("Interrupted after the erase: nothing was written.\n")) return stopped_outcome();
+  if (stopped_after("Interrupted after the erase: nothing was written.\n"))
+    return stopped_outcome();
 
   if (const outcome written = write_image(port, image, input.words); written != outcome::done) {
     return written;
   }
-  if (stopped_after("Interrupted after the write: nothing was verified.\n")) return stopped_outcome();
+  if (stopped_after("Interrupted after the write: nothing was verified.\n"))
+    return stopped_outcome();
 
   return verify_image(port, image, input.words);
 }

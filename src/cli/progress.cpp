@@ -47,8 +47,9 @@ progress_text format_progress(const char* action, std::uint64_t done, std::uint6
   const auto seconds = static_cast<unsigned long long>(elapsed.count() / 1000);
   // Rounded up: a line that says 0:00 left is done.
   const auto left_seconds = static_cast<unsigned long long>((left.count() + 999) / 1000);
-  std::snprintf(text.data(), text.size(), "%s %llu/%llu words %3llu%%  %llu:%02llu, %llu:%02llu left",
-                action, static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+  std::snprintf(text.data(), text.size(),
+                "%s %llu/%llu words %3llu%%  %llu:%02llu, %llu:%02llu left", action,
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
                 static_cast<unsigned long long>(percent), seconds / 60, seconds % 60,
                 left_seconds / 60, left_seconds % 60);
   const std::size_t fits = (columns == 0 ? DEFAULT_COLUMNS : columns) - 1;
@@ -62,8 +63,9 @@ std::chrono::milliseconds time_left(std::uint64_t done, std::uint64_t total,
   const auto line_time = std::chrono::duration_cast<std::chrono::milliseconds>(
       BYTE_TIME * 2 * static_cast<std::int64_t>(std::min<std::uint64_t>(remaining, 1ULL << 40)));
   if (done == 0) return line_time;
-  const auto measured = std::chrono::milliseconds(static_cast<std::int64_t>(
-      static_cast<double>(elapsed.count()) / static_cast<double>(done) * static_cast<double>(remaining)));
+  const auto measured = std::chrono::milliseconds(
+      static_cast<std::int64_t>(static_cast<double>(elapsed.count()) / static_cast<double>(done) *
+                                static_cast<double>(remaining)));
   return std::max(line_time, measured);
 }
 

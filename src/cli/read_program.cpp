@@ -32,10 +32,14 @@ void print_dump_block(std::span<const std::uint16_t> words) {
 
 // A record of blank words is left out: loaded after an erase, the text gives the same memory
 // without it, and a restore then writes only up to the last word in use.
-void print_hex_block(std::uint16_t& upper, std::uint64_t first, std::span<const std::uint16_t> words) {
+void print_hex_block(std::uint16_t& upper, std::uint64_t first,
+                     std::span<const std::uint16_t> words) {
   for (std::size_t j = 0; j < words.size(); j += HEX_RECORD_WORDS) {
-    const std::span<const std::uint16_t> record = words.subspan(j, std::min(HEX_RECORD_WORDS, words.size() - j));
-    if (std::all_of(record.begin(), record.end(), [](std::uint16_t word) { return word == BLANK_WORD; })) continue;
+    const std::span<const std::uint16_t> record =
+        words.subspan(j, std::min(HEX_RECORD_WORDS, words.size() - j));
+    if (std::all_of(record.begin(), record.end(),
+                    [](std::uint16_t word) { return word == BLANK_WORD; }))
+      continue;
     hex_text_chunk text{};
     format_hex_words(text, upper, first + j, record);
     out_format("%s", text.data());
@@ -56,16 +60,15 @@ outcome run_read_program(serial_port& port, const char* param) {
   const std::uint32_t count =
       param == nullptr ? DEFAULT_READ_WORDS : parse_word_count(param, DEFAULT_READ_WORDS);
   std::array<std::uint16_t, BLOCK_WORDS> buffer{};
-  const blocks_result read = for_each_block(
-      port, "reading", count, "the dump is incomplete", read_into(port, buffer),
-      [&](std::size_t, std::size_t n) { print_dump_block(std::span<const std::uint16_t>(buffer).first(n)); });
+  const blocks_result read =
+      for_each_block(port, "reading", count, "the dump is incomplete", read_into(port, buffer),
+                     [&](std::size_t, std::size_t n) {
+                       print_dump_block(std::span<const std::uint16_t>(buffer).first(n));
+                     });
   switch (read.end) {
-    case blocks_end::finished:
-      return outcome::done;
-    case blocks_end::stopped:
-      return stopped_outcome();
-    case blocks_end::failed:
-      break;
+    case blocks_end::finished: return outcome::done;
+    case blocks_end::stopped: return stopped_outcome();
+    case blocks_end::failed: break;
   }
   out_line("read size error");
   report_link_failure(read.link);
@@ -93,13 +96,9 @@ outcome run_read_hex(serial_port& port, const char* param) {
         print_hex_block(upper, first, std::span<const std::uint16_t>(buffer).first(n));
       });
   switch (read.end) {
-    case blocks_end::finished:
-      out_format("%s", HEX_END_OF_FILE);
-      return outcome::done;
-    case blocks_end::stopped:
-      return stopped_outcome();
-    case blocks_end::failed:
-      break;
+    case blocks_end::finished: out_format("%s", HEX_END_OF_FILE); return outcome::done;
+    case blocks_end::stopped: return stopped_outcome();
+    case blocks_end::failed: break;
   }
   // Standard output holds only records: the failure goes to standard error, and without the
   // end-of-file record the text does not pass for a whole backup.

@@ -60,7 +60,8 @@ bool read_settings() {
     const std::optional<std::uint32_t> id = parse_hex_param(value, 0xFFFFu);
     if (!id) {
       return refuse("TTYPROG_DEVICE_ID", value,
-                    "TTYPROG_DEVICE_ID takes the expected device ID in hexadecimal, 0 to ffff (0x optional).");
+                    "TTYPROG_DEVICE_ID takes the expected device ID in hexadecimal, 0 to ffff (0x "
+                    "optional).");
     }
     current.device_id = static_cast<std::uint16_t>(*id);
   }

@@ -36,7 +36,9 @@ std::optional<std::uint32_t> required_hex(const char* param, std::uint32_t max, 
 
 outcome run_erase(serial_port& port, const char*) { return print_outcome(port, prog_erase(port)); }
 
-outcome run_erase_all(serial_port& port, const char*) { return print_outcome(port, prog_erase_all(port)); }
+outcome run_erase_all(serial_port& port, const char*) {
+  return print_outcome(port, prog_erase_all(port));
+}
 
 outcome run_write_id(serial_port& port, const char* param) {
   std::optional<std::uint32_t> id =

@@ -21,8 +21,8 @@ struct loaded_input {
 
 // Loads the HEX text of `param` (standard input when nullptr) into `image`. `nothing_done`
 // completes the note "nothing was ..." when the text holds no data: "written", "compared".
-loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
-                        const char* nothing_done);
+loaded_input load_input(program_image& image, const char* param,
+                        std::chrono::milliseconds writer_wait, const char* nothing_done);
 
 // False, after the line that says so, when the image holds the block terminator.
 bool image_is_writable(const program_image& image, std::size_t words);

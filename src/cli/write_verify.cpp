@@ -76,7 +76,8 @@ text_chunk read_input(void* context, std::span<char> into) {
 // and nothing said, when the user asked to stop while a named pipe waited for its writer.
 input_stream open_input(const char* param, std::chrono::milliseconds writer_wait) {
   if (param == nullptr) {
-    if (stdin_is_terminal()) note("Reading the HEX text from the terminal: end it with %s.", END_OF_INPUT_KEYS);
+    if (stdin_is_terminal())
+      note("Reading the HEX text from the terminal: end it with %s.", END_OF_INPUT_KEYS);
     return input_stream(stdin);
   }
   const hex_file opened = open_hex_file(param, writer_wait, stop_asked);
@@ -98,8 +99,8 @@ loaded_input stopped_input() {
 
 }  // namespace
 
-loaded_input load_input(program_image& image, const char* param, std::chrono::milliseconds writer_wait,
-                        const char* nothing_done) {
+loaded_input load_input(program_image& image, const char* param,
+                        std::chrono::milliseconds writer_wait, const char* nothing_done) {
   input_stream input = open_input(param, writer_wait);
   if (!input) return stop_asked() ? stopped_input() : loaded_input{};
   const char* source = param != nullptr ? param : "standard input";
@@ -120,12 +121,14 @@ loaded_input load_input(program_image& image, const char* param, std::chrono::mi
   if (report.words > 0 && !report.end_record) {
     if (run_settings().strict) {
       out_line("invalid hex file!");
-      note("%s: no end-of-file record: the text may be cut short; TTYPROG_STRICT=1 refuses it.", source);
+      note("%s: no end-of-file record: the text may be cut short; TTYPROG_STRICT=1 refuses it.",
+           source);
       return {};
     }
     note("%s: no end-of-file record: the text may be cut short.", source);
   }
-  if (report.words == 0) note("%s holds no data for program memory: nothing was %s.", source, nothing_done);
+  if (report.words == 0)
+    note("%s holds no data for program memory: nothing was %s.", source, nothing_done);
   return {static_cast<std::size_t>(report.words), true};
 }
 
@@ -145,25 +148,24 @@ outcome write_image(serial_port& port, const program_image& image, std::size_t w
   const blocks_result written = for_each_block(
       port, "writing", words, "the target is partly written",
       [&](std::size_t first, std::size_t n, word_observer moved) {
-        last = prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
+        last =
+            prog_write_block(port, std::span<const std::uint32_t>(image).subspan(first, n), moved);
         return block_step{last.ok(), last.link};
       },
       no_block_output);
   switch (written.end) {
-    case blocks_end::stopped:
-      return stopped_outcome();
+    case blocks_end::stopped: return stopped_outcome();
     case blocks_end::failed:
       out_line("Failed...");
       report_link_failure(written.link);
       if (written.link == link_status::ok && !last.ok()) {
         note("The programmer refused the block of words %zu to %zu (status %04x); it had taken"
-             " %zu words before it.", written.done,
-             written.done + std::min(words - written.done, BLOCK_WORDS) - 1,
+             " %zu words before it.",
+             written.done, written.done + std::min(words - written.done, BLOCK_WORDS) - 1,
              static_cast<unsigned>(last.status), written.done);
       }
       return failure_of(written.link);
-    case blocks_end::finished:
-      break;
+    case blocks_end::finished: break;
   }
   out_line("Done.");
   return outcome::done;

@@ -109,8 +109,7 @@ int parse_hex_address_record(std::uint32_t& base, const char* text) {
   return 1;
 }
 
-hex_load_report load_hex_image(program_image& image, text_source source,
-                                      stop_predicate stop) {
+hex_load_report load_hex_image(program_image& image, text_source source, stop_predicate stop) {
   image.fill(BLANK_WORD);
   hex_load_report report;
   std::size_t word_count = 0;
@@ -184,9 +183,8 @@ hex_load_report load_hex_image(program_image& image, text_source source,
     fault(hex_fault::read_error);
   }
   report.stopped = reader.status() == text_read::stopped;
-  report.words = report.first_fault == hex_fault::none && !report.stopped
-                     ? static_cast<int>(word_count)
-                     : -1;
+  report.words =
+      report.first_fault == hex_fault::none && !report.stopped ? static_cast<int>(word_count) : -1;
   return report;
 }
 

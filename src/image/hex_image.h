@@ -19,7 +19,7 @@ namespace ttyprog {
 
 inline constexpr std::size_t IMAGE_WORDS = 8192;
 inline constexpr std::uint32_t BLANK_WORD = 0x3FFF;
-inline constexpr std::size_t HEX_LINE_MAX = 1024;    // one read: at most 1023 characters
+inline constexpr std::size_t HEX_LINE_MAX = 1024;      // one read: at most 1023 characters
 inline constexpr std::size_t HEX_RECORD_BYTES = 1024;  // room for a record's data bytes
 
 using program_image = std::array<std::uint32_t, IMAGE_WORDS>;
@@ -63,8 +63,8 @@ struct hex_load_report {
   std::size_t data_records = 0;     // good data records with data, skipped ones included
   std::size_t skipped_records = 0;  // of those, the ones wholly at word IMAGE_WORDS or beyond
   std::uint64_t first_skipped_address = 0;  // full byte address of the first skipped record
-  bool end_record = false;  // a well-formed end-of-file record (type 01) was seen
-  bool stopped = false;     // a stop was asked for before the text ended; `words` is then -1
+  bool end_record = false;                  // a well-formed end-of-file record (type 01) was seen
+  bool stopped = false;  // a stop was asked for before the text ended; `words` is then -1
 };
 
 // Fills `image` from the HEX text on `stream`, read to its end, and reports what it found. Its
@@ -74,6 +74,7 @@ hex_load_report load_hex_image(program_image& image, std::FILE* stream);
 
 // The same load from any text source. `stop`, when given, is asked between the source's reads;
 // once it says so the load ends with `stopped` set and `words` -1, whatever was read.
-hex_load_report load_hex_image(program_image& image, text_source source, stop_predicate stop = nullptr);
+hex_load_report load_hex_image(program_image& image, text_source source,
+                               stop_predicate stop = nullptr);
 
 }  // namespace ttyprog

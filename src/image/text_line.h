@@ -71,9 +71,9 @@ class text_line_reader {
   text_source source_;
   stop_predicate stop_;
   std::array<char, 16384> chunk_{};
-  std::size_t next_ = 0;  // first character of chunk_ not handed out yet
-  std::size_t end_ = 0;   // end of the characters read into chunk_
-  bool started_ = false;  // the first characters have been read
+  std::size_t next_ = 0;                // first character of chunk_ not handed out yet
+  std::size_t end_ = 0;                 // end of the characters read into chunk_
+  bool started_ = false;                // the first characters have been read
   text_read status_ = text_read::more;  // anything but more: the source is not read again
 };
 

@@ -12,7 +12,8 @@ class progress_deadline {
  public:
   using clock = std::chrono::steady_clock;
 
-  explicit progress_deadline(std::chrono::milliseconds bound) : bound_(bound), at_(clock::now() + bound) {}
+  explicit progress_deadline(std::chrono::milliseconds bound)
+      : bound_(bound), at_(clock::now() + bound) {}
   // A bound that starts counting at `from` (in the future: the line is still busy until then).
   progress_deadline(std::chrono::milliseconds bound, clock::time_point from)
       : bound_(bound), at_(std::max(from, clock::now()) + bound) {}

@@ -12,7 +12,8 @@ namespace {
 // rest of an interrupted run's answer, a surplus status word), and taking them as the answer to
 // the new request would report what the target does not hold.
 link_status send_request(serial_port& port, std::span<const std::uint16_t> request) {
-  if (const link_status status = line_before_request(port); status != link_status::ok) return status;
+  if (const link_status status = line_before_request(port); status != link_status::ok)
+    return status;
   return send_words(port, request);
 }
 
@@ -23,7 +24,8 @@ prog_reply await_status(serial_port& port) {
 
 // A request of a few words answered by one status word.
 prog_reply status_exchange(serial_port& port, std::span<const std::uint16_t> request) {
-  if (const link_status status = send_request(port, request); status != link_status::ok) return {status, 0};
+  if (const link_status status = send_request(port, request); status != link_status::ok)
+    return {status, 0};
   return await_status(port);
 }
 
@@ -48,9 +50,11 @@ prog_reply prog_write_block(serial_port& port, std::span<const std::uint32_t> wo
   const std::size_t n = std::min(words.size(), BLOCK_WORDS);
   request[0] = CMD_WRITE_PROGRAM;
   request[1] = static_cast<std::uint16_t>(n);
-  std::transform(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(n), request.begin() + 2, low_word);
+  std::transform(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(n), request.begin() + 2,
+                 low_word);
   request[n + 2] = END_OF_BLOCK;
-  if (const link_status status = send_request(port, std::span<const std::uint16_t>(request).first(n + 3));
+  if (const link_status status =
+          send_request(port, std::span<const std::uint16_t>(request).first(n + 3));
       status != link_status::ok) {
     return {status, 0};
   }
@@ -71,20 +75,24 @@ prog_reply prog_write_config(serial_port& port, std::uint32_t value) {
 
 block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer,
                            word_observer observer) {
-  const std::array<std::uint16_t, 2> request{CMD_READ_PROGRAM, low_word(static_cast<std::uint32_t>(n))};
-  if (const link_status status = send_request(port, request); status != link_status::ok) return {status, 0};
+  const std::array<std::uint16_t, 2> request{CMD_READ_PROGRAM,
+                                             low_word(static_cast<std::uint32_t>(n))};
+  if (const link_status status = send_request(port, request); status != link_status::ok)
+    return {status, 0};
   // At most n data words and the terminator: a longer answer already shows the size error.
   std::array<std::uint16_t, BLOCK_WORDS + 1> answer{};
   const std::size_t most = std::min(n, BLOCK_WORDS) + 1;
   block_read result;
   std::size_t taken = 0;
   while (taken < most) {
-    const words_result got = receive_words(port, std::span<std::uint16_t>(answer).subspan(taken, most - taken));
+    const words_result got =
+        receive_words(port, std::span<std::uint16_t>(answer).subspan(taken, most - taken));
     if (got.status != link_status::ok) return {got.status, result.count};
     for (std::size_t k = taken; k < taken + got.count; ++k) {
       if (answer[k] == END_OF_BLOCK) {
         // Words after the terminator answer nothing asked.
-        return {k + 1 == taken + got.count ? link_status::ok : link_status::unexpected, result.count};
+        return {k + 1 == taken + got.count ? link_status::ok : link_status::unexpected,
+                result.count};
       }
       if (result.count < buffer.size()) buffer[result.count] = answer[k];
       ++result.count;
@@ -97,7 +105,8 @@ block_read prog_read_block(serial_port& port, std::size_t n, block_buffer buffer
 
 id_read prog_read_ids(serial_port& port) {
   const std::array<std::uint16_t, 1> request{CMD_READ_ID_CONFIG};
-  if (const link_status status = send_request(port, request); status != link_status::ok) return {status};
+  if (const link_status status = send_request(port, request); status != link_status::ok)
+    return {status};
   std::array<std::uint16_t, 4> words{};
   for (std::size_t taken = 0; taken < words.size();) {
     const words_result got = receive_words(port, std::span<std::uint16_t>(words).subspan(taken));

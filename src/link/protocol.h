@@ -15,7 +15,6 @@
 
 namespace ttyprog {
 
-
 // The outcome of an exchange answered by one status word.
 struct prog_reply {
   link_status link = link_status::ok;

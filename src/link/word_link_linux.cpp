@@ -22,8 +22,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <utility>
 
@@ -31,7 +31,9 @@ namespace ttyprog {
 
 // What a port is made of here: a descriptor.
 struct port_backend {
-  static serial_port adopt(int fd, std::chrono::milliseconds bound) { return serial_port(fd, bound); }
+  static serial_port adopt(int fd, std::chrono::milliseconds bound) {
+    return serial_port(fd, bound);
+  }
   static int fd(const serial_port& port) { return static_cast<int>(port.handle_); }
   static line_clock& line(serial_port& port) { return port.line_; }
   static bool& paced(serial_port& port) { return port.paced_; }
@@ -86,9 +88,9 @@ void clear_modem_lines(int fd) {
 // only noted the first time (the command stops at its next exchange boundary); the second one
 // ends the process at once.
 constexpr std::array<int, 3> STOP_SIGNALS{SIGINT, SIGTERM, SIGHUP};
-constexpr std::array<int, 18> FATAL_SIGNALS{SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM, SIGVTALRM, SIGPROF,
-                                            SIGXCPU, SIGXFSZ, SIGPOLL,  SIGPWR,  SIGSYS,    SIGTRAP,
-                                            SIGABRT, SIGBUS,  SIGFPE,   SIGILL,  SIGSEGV,   SIGSTKFLT};
+constexpr std::array<int, 18> FATAL_SIGNALS{
+    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPOLL,
+    SIGPWR,  SIGSYS,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGILL,  SIGSEGV, SIGSTKFLT};
 volatile std::sig_atomic_t exclusive_fd = -1;  // the port whose exclusive mode a signal gives back
 volatile std::sig_atomic_t guarded_fd = -1;    // the port the signals are guarded for
 volatile std::sig_atomic_t noted_stop = 0;
@@ -128,16 +130,17 @@ template <typename F>
 void for_each_guarded_signal(F apply) {
   for (int signal_number : STOP_SIGNALS) apply(signal_number);
   for (int signal_number : FATAL_SIGNALS) apply(signal_number);
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) apply(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+    apply(signal_number);
 }
 
 void guard_signals(int fd) {
   guarded_fd = fd;
   for_each_guarded_signal([](int signal_number) {
-    struct sigaction current{};
+    struct sigaction current {};
     // A signal the caller ignores or handles itself is left to the caller.
     if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
-    struct sigaction guard{};
+    struct sigaction guard {};
     guard.sa_handler = on_signal;
     // Interrupted reads and writes of the standard streams go on; the link's own waits look at
     // the clock again after every interruption.
@@ -149,7 +152,7 @@ void guard_signals(int fd) {
 
 void unguard_signals() {
   for_each_guarded_signal([](int signal_number) {
-    struct sigaction current{};
+    struct sigaction current {};
     if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == on_signal) {
       std::signal(signal_number, SIG_DFL);
     }
@@ -196,10 +199,10 @@ bool set_exclusive_mode(int fd) {
 // one of the standard streams is on counts too, for a run without a controlling terminal.
 bool is_own_terminal(int fd) {
   if (::tcgetsid(fd) != -1) return true;
-  struct stat port{};
+  struct stat port {};
   if (::fstat(fd, &port) != 0) return false;
   for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat info{};
+    struct stat info {};
     if (::fstat(stream, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == port.st_rdev) {
       return true;
     }
@@ -210,7 +213,8 @@ bool is_own_terminal(int fd) {
 void pause_for(std::chrono::nanoseconds length) {
   if (length.count() <= 0) return;
   const auto seconds = std::chrono::floor<std::chrono::seconds>(length);
-  timespec pause{static_cast<std::time_t>(seconds.count()), static_cast<long>((length - seconds).count())};
+  timespec pause{static_cast<std::time_t>(seconds.count()),
+                 static_cast<long>((length - seconds).count())};
   while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
@@ -271,7 +275,7 @@ bool await_quiet_line(int fd, std::chrono::milliseconds bound, clock::time_point
 // A real serial port (a UART, a USB adapter) has a device behind it in sysfs and moves bytes at
 // the line rate; a pseudo-terminal has neither.
 bool moves_at_line_rate(int fd) {
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0) return false;
   std::array<char, 64> path{};
   std::snprintf(path.data(), path.size(), "/sys/dev/char/%u:%u/device", ::major(info.st_rdev),
@@ -319,22 +323,18 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
       case ENOTDIR:
       case ENXIO:
       case ENODEV:
-      case ELOOP:
-        return failed(open_failure::no_such_device, error);
+      case ELOOP: return failed(open_failure::no_such_device, error);
       case EACCES:
-      case EPERM:
-        return failed(open_failure::permission_denied, error);
+      case EPERM: return failed(open_failure::permission_denied, error);
       case EBUSY:
-      case EWOULDBLOCK:
-        return failed(open_failure::busy, error);
-      default:
-        return failed(open_failure::other, error);
+      case EWOULDBLOCK: return failed(open_failure::busy, error);
+      default: return failed(open_failure::other, error);
     }
   };
 
   // Only a character device can be a serial port. Checking before the open keeps the tool from
   // opening (and so disturbing) FIFOs or files handed over by mistake.
-  struct stat info{};
+  struct stat info {};
   if (::stat(name, &info) != 0) return failed_with_errno(errno);
   if (!S_ISCHR(info.st_mode)) return failed(open_failure::not_a_terminal, 0);
 
@@ -438,7 +438,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
   const int fd = fd_of(port);
   const auto bound = port.bound();
   const auto look_again = std::clamp(bound / 10, std::chrono::milliseconds{1}, LOOK_AGAIN_MAX);
-  if (const link_status early = await_earliest_answer(port); early != link_status::ok) return {early, 0};
+  if (const link_status early = await_earliest_answer(port); early != link_status::ok)
+    return {early, 0};
   // The bound counts the programmer's silence after the request has left the line.
   progress_deadline deadline(bound, port_backend::line(port).sent_until());
   std::array<std::uint8_t, 2 * (BLOCK_WORDS + 1)> bytes{};
@@ -455,7 +456,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
     if (queued > seen) deadline.progressed();
     seen = queued;
 
-    const std::size_t whole = std::min(wanted, (got + static_cast<std::size_t>(queued)) & ~std::size_t{1});
+    const std::size_t whole =
+        std::min(wanted, (got + static_cast<std::size_t>(queued)) & ~std::size_t{1});
     if (whole > got && (whole >= 2)) {
       const ssize_t n = ::read(fd, bytes.data() + got, whole - got);
       if (n > 0) {
@@ -463,7 +465,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
         seen = 0;
         if (got % 2 == 0) {
           port_backend::line(port).heard();
-          for (std::size_t k = 0; k < got / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+          for (std::size_t k = 0; k < got / 2; ++k)
+            words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
           return {link_status::ok, got / 2};
         }
         continue;
@@ -492,7 +495,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
     // Sleep until a whole word is queued (the line's VMIN), the line drops, or it is time to look
     // whether a first byte has come in meanwhile: the bound counts from the last byte, and the
     // wake-up for a whole word does not say when its first byte arrived.
-    const short revents = wait_for(fd, POLLIN, remaining_ms(std::min(deadline.at(), now + look_again)));
+    const short revents =
+        wait_for(fd, POLLIN, remaining_ms(std::min(deadline.at(), now + look_again)));
     if ((revents & LINE_DOWN) && queued_bytes(fd) + static_cast<int>(got) < 2) {
       return {link_status::lost, 0};
     }
@@ -509,7 +513,8 @@ link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
   const int fd = fd_of(port);
   const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
   for (;;) {
-    if (const link_status line = queue_status(queued_bytes(fd)); line != link_status::ok) return line;
+    if (const link_status line = queue_status(queued_bytes(fd)); line != link_status::ok)
+      return line;
     const auto now = clock::now();
     if (now >= until) return link_status::ok;
     // poll() counts in milliseconds: the last part of the wait is a plain pause.
@@ -518,8 +523,8 @@ link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
       pause_for(left);
       continue;
     }
-    const short revents =
-        wait_for(fd, POLLIN, static_cast<int>(std::chrono::floor<std::chrono::milliseconds>(left).count()));
+    const short revents = wait_for(
+        fd, POLLIN, static_cast<int>(std::chrono::floor<std::chrono::milliseconds>(left).count()));
     if ((revents & LINE_DOWN) && queued_bytes(fd) <= 0) return link_status::lost;
   }
 }

@@ -48,18 +48,15 @@ open_failure failure_of(DWORD error) {
     case ERROR_BAD_PATHNAME:
     case ERROR_BAD_NETPATH:
     case ERROR_DEV_NOT_EXIST:
-    case ERROR_FILENAME_EXCED_RANGE:
-      return open_failure::no_such_device;
+    case ERROR_FILENAME_EXCED_RANGE: return open_failure::no_such_device;
     // A communications device is opened exclusively: the serial driver refuses the next open of a
     // port that another program holds with "access denied", and other drivers (virtual and USB
     // ports) with a sharing or lock violation or "busy". All of them say "busy" here.
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_BUSY:
-      return open_failure::busy;
-    default:
-      return open_failure::other;
+    case ERROR_BUSY: return open_failure::busy;
+    default: return open_failure::other;
   }
 }
 
@@ -68,7 +65,9 @@ open_failure failure_of(DWORD error) {
 // is opened in that form; every other name (a device form already, a name from the DOS device
 // table such as NUL) is opened as it is given.
 bool is_bare_com_name(const char* name) {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
   if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return false;
   const char* digits = name + 3;
   if (*digits == '\0') return false;
@@ -106,7 +105,8 @@ enum class line_quiet { quiet, chatter, gone };
 // until the line has been quiet for QUIET_TIME. Waits at most `bound`: a line that never goes
 // quiet sends without being asked, which the first request reports. A stop request ends the wait
 // at once. `gone` when the device cannot be asked any more.
-line_quiet settle_line(HANDLE handle, std::chrono::milliseconds bound, const std::atomic<int>& stop) {
+line_quiet settle_line(HANDLE handle, std::chrono::milliseconds bound,
+                       const std::atomic<int>& stop) {
   if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR)) return line_quiet::gone;
   const auto give_up = clock::now() + bound;
   auto quiet_since = clock::now();
@@ -137,14 +137,10 @@ bool handler_installed = false;  // changed by the main thread only
 
 int stop_number(DWORD event) {
   switch (event) {
-    case CTRL_C_EVENT:
-      return SIGINT;
-    case CTRL_BREAK_EVENT:
-      return SIGBREAK;
-    case CTRL_CLOSE_EVENT:
-      return SIGTERM;
-    default:
-      return 0;  // log-off and shut-down: the system's own handling
+    case CTRL_C_EVENT: return SIGINT;
+    case CTRL_BREAK_EVENT: return SIGBREAK;
+    case CTRL_CLOSE_EVENT: return SIGTERM;
+    default: return 0;  // log-off and shut-down: the system's own handling
   }
 }
 
@@ -201,10 +197,12 @@ open_result open_port(const char* name, std::chrono::milliseconds bound) {
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // A folder refuses to be opened as a file with "access denied" too: that is no port.
-    if (error == ERROR_ACCESS_DENIED && is_folder(device)) return failed(open_failure::not_a_terminal, 0);
+    if (error == ERROR_ACCESS_DENIED && is_folder(device))
+      return failed(open_failure::not_a_terminal, 0);
     return failed(failure_of(error), error);
   }
-  serial_port port = port_backend::adopt(handle, bound);  // from here the port closes itself on every path
+  serial_port port =
+      port_backend::adopt(handle, bound);  // from here the port closes itself on every path
 
   // A file, pipe, console or NUL opens just as well, but only a communications device has a line
   // state to read: anything else is refused before a word could go astray into it. The handle's
@@ -292,7 +290,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
       // error can hold reads until then); a second such read means the device no longer delivers
       // what it reported. A short read is continued for the bytes still missing.
       std::array<std::uint8_t, 2 * (BLOCK_WORDS + 1)> bytes{};
-      const DWORD size = static_cast<DWORD>(std::min(wanted, static_cast<std::size_t>(queued) & ~std::size_t{1}));
+      const DWORD size =
+          static_cast<DWORD>(std::min(wanted, static_cast<std::size_t>(queued) & ~std::size_t{1}));
       DWORD got = 0;
       int fruitless = 0;
       while (got < size) {
@@ -304,7 +303,8 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
         }
       }
       line.heard();
-      for (std::size_t k = 0; k < size / 2; ++k) words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+      for (std::size_t k = 0; k < size / 2; ++k)
+        words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
       return {link_status::ok, size / 2};
     }
 
@@ -323,7 +323,8 @@ link_status await_quiet(serial_port& port, std::chrono::nanoseconds quiet) {
   const HANDLE handle = handle_of(port);
   const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet);
   for (;;) {
-    if (const link_status line = queue_status(queued_bytes(handle)); line != link_status::ok) return line;
+    if (const link_status line = queue_status(queued_bytes(handle)); line != link_status::ok)
+      return line;
     if (clock::now() >= until) return link_status::ok;
     ::Sleep(1);
   }

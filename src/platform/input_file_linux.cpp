@@ -43,7 +43,7 @@ writer wait_for_writer(int fd, std::chrono::milliseconds wait, input_stop_check 
 
 // True when `named` is the very file standard input is (/dev/stdin, /proc/self/fd/0).
 bool is_standard_input(const struct stat& named) {
-  struct stat standard_input{};
+  struct stat standard_input {};
   return ::fstat(STDIN_FILENO, &standard_input) == 0 && standard_input.st_dev == named.st_dev &&
          standard_input.st_ino == named.st_ino;
 }
@@ -54,7 +54,7 @@ hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait,
                        input_stop_check stop) {
   // Looked at before the open, since opening a terminal or a port can change it. Standard input is
   // read from whatever it is, so the path of standard input itself is let through.
-  struct stat named{};
+  struct stat named {};
   if (::stat(path, &named) == 0 && S_ISCHR(named.st_mode) && !is_standard_input(named)) {
     return {nullptr, hex_file_refusal::character_device, 0};
   }
@@ -66,7 +66,7 @@ hex_file open_hex_file(const char* path, std::chrono::milliseconds writer_wait,
     (void)::close(fd);
     return hex_file{nullptr, why, error};
   };
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0) return refused(hex_file_refusal::system, errno);
   // A directory opens here but cannot be read as text: it is no file to load, as on Windows.
   if (S_ISDIR(info.st_mode)) return refused(hex_file_refusal::directory, 0);

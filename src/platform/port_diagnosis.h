@@ -54,12 +54,12 @@ struct holder_list {
 holder_list find_device_holders(const char* device_path);
 
 struct device_access {
-  bool known = false;        // the device could be examined at all
-  fixed_text<64> group;      // the group that owns the device; empty when it has no name
+  bool known = false;            // the device could be examined at all
+  fixed_text<64> group;          // the group that owns the device; empty when it has no name
   bool group_may_use = false;    // that group may read and write the device
   bool in_group_now = false;     // this process has the group
   bool listed_in_group = false;  // the user database makes this user a member of the group
-  fixed_text<64> user;       // this user's login name; empty when unknown
+  fixed_text<64> user;           // this user's login name; empty when unknown
 };
 
 // Who may use the device at `device_path` and how this user stands with its group.

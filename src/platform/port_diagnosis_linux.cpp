@@ -46,7 +46,8 @@ class directory {
       if (at_ == filled_) {
         // A listing that left room for more entries was whole: /proc fills the buffer as far as
         // its entries go, so the call that would only say "no more" is spared.
-        if (fd_ < 0 || (whole_when_short_ && filled_ != 0 && filled_ + ENTRY_ROOM < buffer_.size())) {
+        if (fd_ < 0 ||
+            (whole_when_short_ && filled_ != 0 && filled_ + ENTRY_ROOM < buffer_.size())) {
           return nullptr;
         }
         const ssize_t got = ::getdents64(fd_, buffer_.data(), buffer_.size());
@@ -119,7 +120,7 @@ bool holds_device(int proc, const char* pid, dev_t device) {
   std::snprintf(fd_dir.data(), fd_dir.size(), "%s/fd", pid);
   directory fds(fd_dir.data(), proc, true);  // fails for other users' processes unless privileged
   while (const char* name = fds.next()) {
-    struct statx info{};
+    struct statx info {};
     if (::statx(fds.fd(), name, AT_STATX_DONT_SYNC, STATX_TYPE, &info) == 0 &&
         S_ISCHR(info.stx_mode) && makedev(info.stx_rdev_major, info.stx_rdev_minor) == device) {
       return true;
@@ -222,7 +223,7 @@ serial_device_list list_serial_devices(const char* directory_path) {
 
 holder_list find_device_holders(const char* device_path) {
   holder_list list;
-  struct stat device{};
+  struct stat device {};
   if (::stat(device_path, &device) != 0 || !S_ISCHR(device.st_mode)) return list;
   directory processes("/proc", AT_FDCWD, true);
   if (!processes.is_open()) return list;
@@ -251,7 +252,7 @@ holder_list find_device_holders(const char* device_path) {
 
 device_access examine_device_access(const char* device_path) {
   device_access access;
-  struct stat device{};
+  struct stat device {};
   if (::stat(device_path, &device) != 0) return access;
   access.known = true;
   access.group_may_use = (device.st_mode & S_IRGRP) != 0 && (device.st_mode & S_IWGRP) != 0;

@@ -26,9 +26,9 @@ device_access examine_device_access(const char*) { return {}; }
 fixed_text<160> system_error_text(int code) {
   // In the user's language and any script: the wide text, passed on in UTF-8 like every name.
   std::array<wchar_t, 512> wide{};
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
-      0, wide.data(), static_cast<DWORD>(wide.size()), nullptr);
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(code), 0, wide.data(),
+                                        static_cast<DWORD>(wide.size()), nullptr);
   // The system's text ends in a period and a line end; the caller adds its own.
   std::size_t end = length < wide.size() ? length : 0;
   while (end > 0 && std::wcschr(L" .\r\n", wide[end - 1]) != nullptr) --end;

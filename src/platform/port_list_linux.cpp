@@ -34,7 +34,7 @@ struct file_closer {
 }
 
 bool exists(const char* path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path, &info) == 0;
 }
 

@@ -31,7 +31,8 @@ inline constexpr std::chrono::nanoseconds BYTE_TIME{10 * 1'000'000'000LL / LINE_
 using wire_bytes = std::array<std::uint8_t, 2>;
 
 constexpr wire_bytes encode_word(unsigned value) {
-  return {static_cast<std::uint8_t>((value >> 8) & 0xFFu), static_cast<std::uint8_t>(value & 0xFFu)};
+  return {static_cast<std::uint8_t>((value >> 8) & 0xFFu),
+          static_cast<std::uint8_t>(value & 0xFFu)};
 }
 
 constexpr std::uint16_t decode_word(wire_bytes bytes) {

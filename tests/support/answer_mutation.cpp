@@ -98,7 +98,9 @@ void build_command(campaign_case& c, draw& d) {
       c.args = {"writeid", hex8(id)};
       c.exchanges.push_back({{CMD_WRITE_ID, static_cast<std::uint16_t>(id >> 16),
                               static_cast<std::uint16_t>(id & 0xFFFFu)},
-                             {}, answer_kind::status, 0});
+                             {},
+                             answer_kind::status,
+                             0});
       break;
     }
     case command::write_config: {
@@ -160,10 +162,11 @@ mutation_kind draw_kind(draw& d) {
     std::size_t weight;
   };
   static constexpr weighted KINDS[] = {
-      {mutation_kind::wrong, 12},   {mutation_kind::missing, 10},     {mutation_kind::surplus, 16},
-      {mutation_kind::early_extra, 7}, {mutation_kind::early_moved, 3}, {mutation_kind::split, 10},
-      {mutation_kind::delayed, 12}, {mutation_kind::junk, 10},         {mutation_kind::hang_up, 8},
-      {mutation_kind::silence, 7},
+      {mutation_kind::wrong, 12},      {mutation_kind::missing, 10},
+      {mutation_kind::surplus, 16},    {mutation_kind::early_extra, 7},
+      {mutation_kind::early_moved, 3}, {mutation_kind::split, 10},
+      {mutation_kind::delayed, 12},    {mutation_kind::junk, 10},
+      {mutation_kind::hang_up, 8},     {mutation_kind::silence, 7},
   };
   std::size_t total = 0;
   for (const weighted& k : KINDS) total += k.weight;
@@ -185,8 +188,7 @@ std::uint16_t wrong_value(draw& d, const exchange& e, std::uint16_t right) {
     case answer_kind::block:
       value = d.pick<std::uint16_t>({END_OF_BLOCK, sim::MEMORY_BLANK, value});
       break;
-    case answer_kind::ids:
-      break;
+    case answer_kind::ids: break;
   }
   return value == right ? static_cast<std::uint16_t>(value ^ 0x0101u) : value;
 }
@@ -196,7 +198,8 @@ bool early_possible(const exchange& e) { return e.request.size() > 1; }
 mutation draw_mutation(draw& d, const campaign_case& c) {
   mutation m;
   m.kind = draw_kind(d);
-  // The last answer (what success rests on), the first (the rest of the command follows it), or any.
+  // The last answer (what success rests on), the first (the rest of the command follows it), or
+  // any.
   const std::size_t pick = d.below(10);
   m.exchange = pick < 4 ? c.exchanges.size() - 1 : pick < 7 ? 0 : d.below(c.exchanges.size());
   if (m.kind == mutation_kind::early_extra || m.kind == mutation_kind::early_moved) {
@@ -217,32 +220,28 @@ mutation draw_mutation(draw& d, const campaign_case& c) {
   const std::size_t roll = d.below(100);
   m.word = roll < 30 ? length - 1 : roll < 50 ? 0 : d.below(length);
   switch (m.kind) {
-    case mutation_kind::wrong:
-      m.value = wrong_value(d, e, e.answer[m.word]);
-      break;
-    case mutation_kind::missing:
-      break;
+    case mutation_kind::wrong: m.value = wrong_value(d, e, e.answer[m.word]); break;
+    case mutation_kind::missing: break;
     case mutation_kind::surplus:
-      m.value = d.pick<std::uint16_t>({REPLY_OK, REPLY_OK, END_OF_BLOCK, e.answer.back(), d.word()});
-      m.pause = d.pick<milliseconds>({milliseconds{0}, milliseconds{0}, milliseconds{1}, milliseconds{3},
-                                      milliseconds{8}, milliseconds{12}, milliseconds{40},
-                                      milliseconds{100}});
+      m.value =
+          d.pick<std::uint16_t>({REPLY_OK, REPLY_OK, END_OF_BLOCK, e.answer.back(), d.word()});
+      m.pause = d.pick<milliseconds>({milliseconds{0}, milliseconds{0}, milliseconds{1},
+                                      milliseconds{3}, milliseconds{8}, milliseconds{12},
+                                      milliseconds{40}, milliseconds{100}});
       break;
     case mutation_kind::early_extra:
       m.value = d.pick<std::uint16_t>({REPLY_OK, REPLY_OK, e.answer.front(), d.word()});
       m.request_word = d.between(1, e.request.size() - 1);
       break;
-    case mutation_kind::early_moved:
-      m.request_word = d.between(1, e.request.size() - 1);
-      break;
+    case mutation_kind::early_moved: m.request_word = d.between(1, e.request.size() - 1); break;
     case mutation_kind::split:
       m.pause = d.pick<milliseconds>({milliseconds{1}, milliseconds{5}, milliseconds{20},
                                       milliseconds{60}, milliseconds{120}});
       break;
     case mutation_kind::delayed:
       if (d.percent(75)) {
-        m.pause = d.pick<milliseconds>({milliseconds{2}, milliseconds{10}, milliseconds{40},
-                                        milliseconds{120}});
+        m.pause = d.pick<milliseconds>(
+            {milliseconds{2}, milliseconds{10}, milliseconds{40}, milliseconds{120}});
       } else {
         // Beyond the bound, even counted from the time the request needs on the line.
         m.pause = line_time(e.request.size()) + BOUND +
@@ -254,17 +253,13 @@ mutation draw_mutation(draw& d, const campaign_case& c) {
       for (std::uint8_t& byte : m.bytes) byte = static_cast<std::uint8_t>(d.next());
       m.word = d.between(0, length);  // `length`: after the answer
       break;
-    case mutation_kind::hang_up:
-      m.byte = d.percent(25) ? 2 * length : d.below(2 * length);
-      break;
-    case mutation_kind::silence:
-      m.byte = d.below(2 * length);
-      break;
+    case mutation_kind::hang_up: m.byte = d.percent(25) ? 2 * length : d.below(2 * length); break;
+    case mutation_kind::silence: m.byte = d.below(2 * length); break;
   }
   return m;
 }
 
-// ---- The plan ------------------------------------------------------------------------------------
+// ---- The plan ----
 
 // Bytes of the answers before they are merged into writes.
 struct unit {
@@ -291,14 +286,16 @@ void apply_content(std::vector<unit>& units, const mutation& m, std::size_t trig
       if (!units.empty()) units.erase(at(i));
       break;
     case mutation_kind::junk:
-      units.insert(at(std::min(m.word, units.size())), unit{microseconds{0}, m.bytes, trigger, false});
+      units.insert(at(std::min(m.word, units.size())),
+                   unit{microseconds{0}, m.bytes, trigger, false});
       break;
     case mutation_kind::surplus:
       units.push_back(unit{m.pause, word_bytes(m.value), trigger, false});
       break;
     case mutation_kind::split:
       if (!units.empty() && units[i].bytes.size() > 1) {
-        unit second{m.pause, {units[i].bytes.begin() + 1, units[i].bytes.end()}, units[i].trigger, false};
+        unit second{
+            m.pause, {units[i].bytes.begin() + 1, units[i].bytes.end()}, units[i].trigger, false};
         units[i].bytes.resize(1);
         units.insert(at(i + 1), second);
       }
@@ -306,8 +303,7 @@ void apply_content(std::vector<unit>& units, const mutation& m, std::size_t trig
     case mutation_kind::delayed:
       if (!units.empty()) units[i].pause += m.pause;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -315,16 +311,19 @@ void apply_content(std::vector<unit>& units, const mutation& m, std::size_t trig
 void apply_cut(std::vector<unit>& units, std::size_t byte, std::size_t trigger) {
   std::size_t seen = 0;
   std::size_t i = 0;
-  for (; i < units.size() && seen + units[i].bytes.size() <= byte; ++i) seen += units[i].bytes.size();
+  for (; i < units.size() && seen + units[i].bytes.size() <= byte; ++i)
+    seen += units[i].bytes.size();
   if (i < units.size() && seen < byte) {
     unit rest = units[i];
     rest.pause = microseconds{0};
-    rest.bytes.erase(rest.bytes.begin(), rest.bytes.begin() + static_cast<std::ptrdiff_t>(byte - seen));
+    rest.bytes.erase(rest.bytes.begin(),
+                     rest.bytes.begin() + static_cast<std::ptrdiff_t>(byte - seen));
     units[i].bytes.resize(byte - seen);
     units.insert(units.begin() + static_cast<std::ptrdiff_t>(++i), rest);
   }
-  const std::size_t marker_trigger =
-      i < units.size() ? units[i].trigger : units.empty() ? trigger : units.back().trigger;
+  const std::size_t marker_trigger = i < units.size() ? units[i].trigger
+                                     : units.empty()  ? trigger
+                                                      : units.back().trigger;
   const unit marker{microseconds{0}, {}, marker_trigger, true};
   units.insert(units.begin() + static_cast<std::ptrdiff_t>(i), marker);
 }
@@ -369,7 +368,8 @@ campaign_case make_case(std::uint64_t seed) {
   };
   for (std::size_t i = 0; i < mutations; ++i) {
     mutation m = draw_mutation(d, c);
-    while (cuts(m) && std::any_of(c.mutations.begin(), c.mutations.end(), cuts)) m = draw_mutation(d, c);
+    while (cuts(m) && std::any_of(c.mutations.begin(), c.mutations.end(), cuts))
+      m = draw_mutation(d, c);
     c.mutations.push_back(m);
   }
   if (d.percent(15)) {
@@ -395,18 +395,21 @@ answer_plan plan_answers(const campaign_case& c) {
     }
   }
   // Content first, in a fixed order of kinds, then the early ones, then the first cut.
-  for (const mutation_kind kind : {mutation_kind::wrong, mutation_kind::missing, mutation_kind::junk,
-                                   mutation_kind::surplus, mutation_kind::split, mutation_kind::delayed}) {
+  for (const mutation_kind kind :
+       {mutation_kind::wrong, mutation_kind::missing, mutation_kind::junk, mutation_kind::surplus,
+        mutation_kind::split, mutation_kind::delayed}) {
     for (const mutation& m : c.mutations) {
       if (m.kind == kind) apply_content(units[m.exchange], m, plan.request_ends[m.exchange]);
     }
   }
   for (const mutation& m : c.mutations) {
-    const std::size_t start = plan.request_ends[m.exchange] - c.exchanges[m.exchange].request.size();
+    const std::size_t start =
+        plan.request_ends[m.exchange] - c.exchanges[m.exchange].request.size();
     if (m.kind == mutation_kind::early_moved) {
       for (unit& u : units[m.exchange]) u.trigger = start + m.request_word;
     } else if (m.kind == mutation_kind::early_extra) {
-      early[m.exchange].push_back(unit{microseconds{0}, word_bytes(m.value), start + m.request_word, false});
+      early[m.exchange].push_back(
+          unit{microseconds{0}, word_bytes(m.value), start + m.request_word, false});
     }
   }
   bool hang_up = false;  // a case has one cut at most
@@ -424,7 +427,8 @@ answer_plan plan_answers(const campaign_case& c) {
   }
   std::stable_sort(stream.begin(), stream.end(),
                    [](const unit& a, const unit& b) { return a.trigger < b.trigger; });
-  if (const auto cut = std::find_if(stream.begin(), stream.end(), [](const unit& u) { return u.cut; });
+  if (const auto cut =
+          std::find_if(stream.begin(), stream.end(), [](const unit& u) { return u.cut; });
       cut != stream.end()) {
     if (hang_up) plan.hang_up_trigger = cut->trigger;
     stream.erase(cut, stream.end());
@@ -435,7 +439,8 @@ answer_plan plan_answers(const campaign_case& c) {
     if (new_trigger || u.pause.count() > 0) {
       plan.pieces.push_back(planned_piece{u.trigger, u.pause, u.bytes, new_trigger});
     } else {
-      plan.pieces.back().bytes.insert(plan.pieces.back().bytes.end(), u.bytes.begin(), u.bytes.end());
+      plan.pieces.back().bytes.insert(plan.pieces.back().bytes.end(), u.bytes.begin(),
+                                      u.bytes.end());
     }
   }
   return plan;
@@ -458,18 +463,12 @@ responder plan_responder(const answer_plan& plan) {
 std::string exchange_name(const campaign_case& c, std::size_t k) {
   const exchange& e = c.exchanges[k];
   switch (e.request.front()) {
-    case CMD_ERASE:
-      return "erase";
-    case CMD_ERASE_ALL:
-      return "erase all";
-    case CMD_WRITE_ID:
-      return "write ID";
-    case CMD_WRITE_CONFIG:
-      return "write configuration";
-    case CMD_READ_ID_CONFIG:
-      return "read IDs";
-    default:
-      break;
+    case CMD_ERASE: return "erase";
+    case CMD_ERASE_ALL: return "erase all";
+    case CMD_WRITE_ID: return "write ID";
+    case CMD_WRITE_CONFIG: return "write configuration";
+    case CMD_READ_ID_CONFIG: return "read IDs";
+    default: break;
   }
   const char* what = e.request.front() == CMD_WRITE_PROGRAM ? "write" : "read";
   return std::string(what) + " block " + std::to_string(k + 1) + " of " +
@@ -479,30 +478,29 @@ std::string exchange_name(const campaign_case& c, std::size_t k) {
 std::string describe(const campaign_case& c) {
   std::string text = "ttyprog PORT";
   for (const std::string& arg : c.args) text += " " + arg;
-  if (!c.file_words.empty()) text += " <HEX file of " + std::to_string(c.file_words.size()) + " words>";
+  if (!c.file_words.empty())
+    text += " <HEX file of " + std::to_string(c.file_words.size()) + " words>";
   if (c.mutations.empty()) text += "; every answer right";
   for (const mutation& m : c.mutations) {
     const exchange& e = c.exchanges[m.exchange];
     const std::string answer = "the answer to " + exchange_name(c, m.exchange);
-    const std::string word = "word " + std::to_string(std::min(m.word, e.answer.size() - 1) + 1) + " of " +
-                             std::to_string(e.answer.size()) + " of " + answer;
+    const std::string word = "word " + std::to_string(std::min(m.word, e.answer.size() - 1) + 1) +
+                             " of " + std::to_string(e.answer.size()) + " of " + answer;
     text += ";\n  ";
     switch (m.kind) {
       case mutation_kind::wrong:
         text += word + " (" + hex_words({e.answer[std::min(m.word, e.answer.size() - 1)]}) +
                 ") replaced by " + hex_words({m.value});
         break;
-      case mutation_kind::missing:
-        text += word + " left out";
-        break;
+      case mutation_kind::missing: text += word + " left out"; break;
       case mutation_kind::surplus:
-        text += "a surplus word " + hex_words({m.value}) + " " + milliseconds_text(m.pause) + " after " +
-                answer;
+        text += "a surplus word " + hex_words({m.value}) + " " + milliseconds_text(m.pause) +
+                " after " + answer;
         break;
       case mutation_kind::early_extra:
-        text += "a word " + hex_words({m.value}) + " sent after word " + std::to_string(m.request_word) +
-                " of the " +
-                std::to_string(e.request.size()) + "-word request (" + answer + " follows as usual)";
+        text += "a word " + hex_words({m.value}) + " sent after word " +
+                std::to_string(m.request_word) + " of the " + std::to_string(e.request.size()) +
+                "-word request (" + answer + " follows as usual)";
         break;
       case mutation_kind::early_moved:
         text += answer + " sent after word " + std::to_string(m.request_word) + " of its " +
@@ -516,19 +514,22 @@ std::string describe(const campaign_case& c) {
         break;
       case mutation_kind::junk:
         text += "junk bytes " + bytes_text(m.bytes) +
-                (m.word >= e.answer.size() ? " after " + answer
-                                           : " before word " + std::to_string(m.word + 1) + " of " + answer);
+                (m.word >= e.answer.size()
+                     ? " after " + answer
+                     : " before word " + std::to_string(m.word + 1) + " of " + answer);
         break;
       case mutation_kind::hang_up:
       case mutation_kind::silence:
-        text += std::string(m.kind == mutation_kind::hang_up ? "the line hung up" : "silence") + " after " +
-                std::to_string(m.byte) + " of the " + std::to_string(2 * e.answer.size()) + " bytes of " +
-                answer;
+        text += std::string(m.kind == mutation_kind::hang_up ? "the line hung up" : "silence") +
+                " after " + std::to_string(m.byte) + " of the " +
+                std::to_string(2 * e.answer.size()) + " bytes of " + answer;
         break;
     }
   }
-  if (!c.stale.empty()) text += ";\n  stale bytes " + bytes_text(c.stale) + " queued before the run";
-  if (c.chatter) text += ";\n  the programmer sends c000 every millisecond, unasked, from before the open";
+  if (!c.stale.empty())
+    text += ";\n  stale bytes " + bytes_text(c.stale) + " queued before the run";
+  if (c.chatter)
+    text += ";\n  the programmer sends c000 every millisecond, unasked, from before the open";
   return text;
 }
 

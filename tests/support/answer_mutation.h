@@ -60,13 +60,13 @@ enum class mutation_kind {
 
 struct mutation {
   mutation_kind kind = mutation_kind::wrong;
-  std::size_t exchange = 0;             // which exchange's answer
-  std::size_t word = 0;                 // the answer word it acts on (junk: inserted before it)
-  std::uint16_t value = 0;              // wrong, surplus and early words
-  std::chrono::microseconds pause{0};   // surplus, split, delayed
-  std::vector<std::uint8_t> bytes;      // junk
-  std::size_t request_word = 0;         // early: after this many words of the request
-  std::size_t byte = 0;                 // hang_up, silence: after this many bytes of the answer
+  std::size_t exchange = 0;            // which exchange's answer
+  std::size_t word = 0;                // the answer word it acts on (junk: inserted before it)
+  std::uint16_t value = 0;             // wrong, surplus and early words
+  std::chrono::microseconds pause{0};  // surplus, split, delayed
+  std::vector<std::uint8_t> bytes;     // junk
+  std::size_t request_word = 0;        // early: after this many words of the request
+  std::size_t byte = 0;                // hang_up, silence: after this many bytes of the answer
 };
 
 struct campaign_case {
@@ -76,11 +76,11 @@ struct campaign_case {
   std::vector<std::uint16_t> file_words;  // writeprogram, verifyprogram: the HEX file's words
   std::string hex_file;                   // ... as HEX text
   sim::target_settings target;
-  std::vector<std::uint16_t> memory;      // program memory from word 0 (the rest blank)
+  std::vector<std::uint16_t> memory;  // program memory from word 0 (the rest blank)
   std::vector<exchange> exchanges;
   std::vector<mutation> mutations;
-  std::vector<std::uint8_t> stale;        // bytes queued on the line before the run
-  bool chatter = false;                   // the programmer sends unasked, all the time
+  std::vector<std::uint8_t> stale;  // bytes queued on the line before the run
+  bool chatter = false;             // the programmer sends unasked, all the time
 };
 
 campaign_case make_case(std::uint64_t seed);
@@ -94,10 +94,10 @@ struct planned_piece {
 };
 
 struct answer_plan {
-  std::vector<planned_piece> pieces;    // in the order they go out
-  std::size_t hang_up_trigger = 0;      // hang up after the pieces of this trigger (0: never)
+  std::vector<planned_piece> pieces;      // in the order they go out
+  std::size_t hang_up_trigger = 0;        // hang up after the pieces of this trigger (0: never)
   std::vector<std::size_t> request_ends;  // received words when each request is complete
-  std::size_t proper_bytes = 0;         // the right answers' length: what a right run reads
+  std::size_t proper_bytes = 0;           // the right answers' length: what a right run reads
 };
 
 answer_plan plan_answers(const campaign_case& c);

@@ -19,10 +19,10 @@ using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 // The figures of the rules in the header.
-constexpr milliseconds TIMEOUT_MARGIN{250};   // rule 3: beyond the bound by this much
-constexpr milliseconds SETTLE_SURE{15};       // rules 1, 4: the link waits 20 or 25 ms for a quiet line
-constexpr milliseconds SURELY_QUEUED{10};     // rule 2: written this long before the request
-constexpr milliseconds SAFE_PAUSE{180};       // rule 5: the bound less a margin for a loaded machine
+constexpr milliseconds TIMEOUT_MARGIN{250};  // rule 3: beyond the bound by this much
+constexpr milliseconds SETTLE_SURE{15};  // rules 1, 4: the link waits 20 or 25 ms for a quiet line
+constexpr milliseconds SURELY_QUEUED{10};  // rule 2: written this long before the request
+constexpr milliseconds SAFE_PAUSE{180};    // rule 5: the bound less a margin for a loaded machine
 constexpr milliseconds RUN_MARGIN{1500};
 
 std::string ms_text(microseconds length) {
@@ -72,8 +72,8 @@ std::size_t exchange_of_word(const answer_plan& plan, std::size_t word) {
 
 struct framing {
   std::vector<framed_exchange> exchanges;
-  std::size_t used = 0;                 // bytes taken
-  std::vector<std::size_t> starts;      // the first byte each exchange took
+  std::size_t used = 0;             // bytes taken
+  std::vector<std::size_t> starts;  // the first byte each exchange took
 };
 
 // Reads the planned bytes as the tool reads them, exchange by exchange.
@@ -162,8 +162,10 @@ std::optional<std::string> queued_before_request(const campaign_case& c, const a
       const bool before = p < line.sent.size() && first_word < line.word_times.size() &&
                           line.word_times[first_word] - line.sent[p].at >= SURELY_QUEUED;
       if (with_earlier || before) {
-        return "a byte that " + exchange_name(c, k) + " takes was on the line before that request (" +
-               (with_earlier ? "sent with the answer before it" : "sent at least 10 ms before it") + ")";
+        return "a byte that " + exchange_name(c, k) +
+               " takes was on the line before that request (" +
+               (with_earlier ? "sent with the answer before it" : "sent at least 10 ms before it") +
+               ")";
       }
     }
   }
@@ -180,7 +182,8 @@ std::string framing_failure(const campaign_case& c, const framing& f) {
     case framed_exchange::result::size_error:
       return name + " comes back with another length than asked";
     default:
-      return "the answer to " + name + " never comes whole (silence, a lost line, or bytes that go " +
+      return "the answer to " + name +
+             " never comes whole (silence, a lost line, or bytes that go " +
              "out only after a request the tool cannot send yet)";
   }
 }
@@ -218,26 +221,19 @@ std::size_t framed_ok(const std::vector<framed_exchange>& framed) {
 std::string success_text(const campaign_case& c, const verdict& v) {
   switch (c.what) {
     case command::erase:
-    case command::erase_all:
-      return DONE;
-    case command::write_id:
-      return writing_id(c.args[1]) + DONE;
-    case command::write_config:
-      return writing_config(c.args[1]) + DONE;
+    case command::erase_all: return DONE;
+    case command::write_id: return writing_id(c.args[1]) + DONE;
+    case command::write_config: return writing_config(c.args[1]) + DONE;
     case command::read_ids: {
       const std::vector<std::uint16_t>& w = v.framed.front().words;
       char id[16];
       std::snprintf(id, sizeof id, "%08x", static_cast<unsigned>(user_id(w)));
       return READING + ids(id, hex_words({w[2]}), hex_words({w[3]}));
     }
-    case command::read_program:
-      return dump(data_of(v.framed));
-    case command::read_hex:
-      return hex_text(data_of(v.framed));
-    case command::write_program:
-      return WRITTEN;
-    case command::verify_program:
-      return verified(differences(c, v.framed, c.exchanges.size()));
+    case command::read_program: return dump(data_of(v.framed));
+    case command::read_hex: return hex_text(data_of(v.framed));
+    case command::write_program: return WRITTEN;
+    case command::verify_program: return verified(differences(c, v.framed, c.exchanges.size()));
   }
   return {};
 }
@@ -254,18 +250,12 @@ bool claims_success(const campaign_case& c, const run_result& run) {
     case command::erase:
     case command::erase_all:
     case command::write_id:
-    case command::write_config:
-      return has(DONE);
-    case command::write_program:
-      return has(WRITTEN);
-    case command::read_ids:
-      return has("User ID");
-    case command::read_program:
-      return !run.out.empty() && !has(SIZE_ERROR);
-    case command::read_hex:
-      return run.out.ends_with(HEX_END);
-    case command::verify_program:
-      return has("verify done.") && !has(SIZE_ERROR);
+    case command::write_config: return has(DONE);
+    case command::write_program: return has(WRITTEN);
+    case command::read_ids: return has("User ID");
+    case command::read_program: return !run.out.empty() && !has(SIZE_ERROR);
+    case command::read_hex: return run.out.ends_with(HEX_END);
+    case command::verify_program: return has("verify done.") && !has(SIZE_ERROR);
   }
   return false;
 }
@@ -275,14 +265,10 @@ bool failure_fits(const campaign_case& c, const verdict& v, const run_result& ru
   switch (c.what) {
     case command::erase:
     case command::erase_all:
-    case command::write_program:
-      return run.out == FAILED;
-    case command::write_id:
-      return run.out == writing_id(c.args[1]) + FAILED;
-    case command::write_config:
-      return run.out == writing_config(c.args[1]) + FAILED;
-    case command::read_ids:
-      return run.out == READING + FAILED;
+    case command::write_program: return run.out == FAILED;
+    case command::write_id: return run.out == writing_id(c.args[1]) + FAILED;
+    case command::write_config: return run.out == writing_config(c.args[1]) + FAILED;
+    case command::read_ids: return run.out == READING + FAILED;
     case command::read_program: {
       if (run.out.size() < SIZE_ERROR.size() || !run.out.ends_with(SIZE_ERROR)) return false;
       const std::string lines = run.out.substr(0, run.out.size() - SIZE_ERROR.size());
@@ -305,8 +291,8 @@ bool failure_fits(const campaign_case& c, const verdict& v, const run_result& ru
 std::string excerpt(const std::string& text) {
   constexpr std::size_t MOST = 300;
   if (text.size() <= MOST) return "\"" + text + "\"";
-  return "\"" + text.substr(0, MOST / 2) + "...[" + std::to_string(text.size() - MOST) + " more]..." +
-         text.substr(text.size() - MOST / 2) + "\"";
+  return "\"" + text.substr(0, MOST / 2) + "...[" + std::to_string(text.size() - MOST) +
+         " more]..." + text.substr(text.size() - MOST / 2) + "\"";
 }
 
 }  // namespace
@@ -320,11 +306,14 @@ verdict judge(const campaign_case& c, const answer_plan& plan, const line_record
     if (line.chatter_pause <= SETTLE_SURE) {
       return decided(v, must::fail, "the programmer sends unasked all the time");
     }
-    return decided(v, must::either, "the programmer sending unasked paused for " +
-                                        ms_text(line.chatter_pause) + ": long enough to pass for a quiet line");
+    return decided(v, must::either,
+                   "the programmer sending unasked paused for " + ms_text(line.chatter_pause) +
+                       ": long enough to pass for a quiet line");
   }
-  if (framed_ok(f.exchanges) != c.exchanges.size()) return decided(v, must::fail, framing_failure(c, f));
-  if (const auto queued = queued_before_request(c, plan, line, s, f)) return decided(v, must::fail, *queued);
+  if (framed_ok(f.exchanges) != c.exchanges.size())
+    return decided(v, must::fail, framing_failure(c, f));
+  if (const auto queued = queued_before_request(c, plan, line, s, f))
+    return decided(v, must::fail, *queued);
 
   // Rule 3: a pause the bound does not allow before a byte the run needs.
   bool slow = false;
@@ -338,8 +327,9 @@ verdict judge(const campaign_case& c, const answer_plan& plan, const line_record
              ? line_time(c.exchanges[exchange_of_word(plan, part.trigger)].request.size())
              : microseconds{0});
     if (part.pause > allowed) {
-      return decided(v, must::fail, "a pause of " + ms_text(part.pause) + " before byte " +
-                                        std::to_string(first + 1) + " of the answers, beyond the bound");
+      return decided(v, must::fail,
+                     "a pause of " + ms_text(part.pause) + " before byte " +
+                         std::to_string(first + 1) + " of the answers, beyond the bound");
     }
     slow = slow || pause_before(plan, line, p) > SAFE_PAUSE;
   }
@@ -347,18 +337,25 @@ verdict judge(const campaign_case& c, const answer_plan& plan, const line_record
   // Rule 4: bytes beyond the right answers.
   if (s.bytes.size() > f.used) {
     const std::size_t p = s.piece[f.used];
-    const microseconds gap = p == s.piece[f.used - 1] ? microseconds{0} : pause_before(plan, line, p);
+    const microseconds gap =
+        p == s.piece[f.used - 1] ? microseconds{0} : pause_before(plan, line, p);
     if (gap <= SETTLE_SURE) {
-      return decided(v, must::fail, std::to_string(s.bytes.size() - f.used) + " byte(s) beyond the right "
-                                    "answers, the first " + ms_text(gap) + " after the last one needed");
+      return decided(v, must::fail,
+                     std::to_string(s.bytes.size() - f.used) +
+                         " byte(s) beyond the right "
+                         "answers, the first " +
+                         ms_text(gap) + " after the last one needed");
     }
-    return decided(v, must::either, "the byte(s) beyond the right answers came " + ms_text(gap) +
-                                        " after the last one needed: later than a quiet line is awaited");
+    return decided(v, must::either,
+                   "the byte(s) beyond the right answers came " + ms_text(gap) +
+                       " after the last one needed: later than a quiet line is awaited");
   }
   // Rule 5.
-  if (plan.hang_up_trigger != 0) return decided(v, must::either, "the line hung up after the last answer");
+  if (plan.hang_up_trigger != 0)
+    return decided(v, must::either, "the line hung up after the last answer");
   if (slow) return decided(v, must::either, "a pause near the bound before a byte the run needs");
-  if (std::any_of(f.exchanges.begin(), f.exchanges.end(), [](const framed_exchange& e) { return e.early; })) {
+  if (std::any_of(f.exchanges.begin(), f.exchanges.end(),
+                  [](const framed_exchange& e) { return e.early; })) {
     return decided(v, must::either, "an answer went out before its request was complete");
   }
   return decided(v, must::succeed, "every answer right, in time, and nothing else");
@@ -372,8 +369,9 @@ std::chrono::milliseconds run_limit(const campaign_case& c, const answer_plan& p
   return std::chrono::ceil<milliseconds>(2 * BOUND + line_time(words) + pauses + RUN_MARGIN);
 }
 
-std::vector<std::string> check_run(const campaign_case& c, const answer_plan& plan, const verdict& v,
-                                   const run_result& run, const line_record& line) {
+std::vector<std::string> check_run(const campaign_case& c, const answer_plan& plan,
+                                   const verdict& v, const run_result& run,
+                                   const line_record& line) {
   std::vector<std::string> faults;
   const milliseconds limit = run_limit(c, plan);
   if (run.timed_out) {
@@ -394,10 +392,12 @@ std::vector<std::string> check_run(const campaign_case& c, const answer_plan& pl
   if (claimed) {
     if (v.outcome == must::fail) faults.push_back("reported success, though " + v.why);
     if (whole && !c.chatter && (run.out != success_text(c, v) || !run.err.empty())) {
-      faults.push_back("reported success other than the words sent give: " + excerpt(success_text(c, v)));
+      faults.push_back("reported success other than the words sent give: " +
+                       excerpt(success_text(c, v)));
     }
     if (run.exit_code != success_code) {
-      faults.push_back("reported success with exit " + std::to_string(run.exit_code) + " (TTYPROG_STRICT=1)");
+      faults.push_back("reported success with exit " + std::to_string(run.exit_code) +
+                       " (TTYPROG_STRICT=1)");
     }
   } else if (failure_fits(c, v, run)) {
     if (v.outcome == must::succeed) faults.push_back("failed, though " + v.why);
@@ -405,26 +405,30 @@ std::vector<std::string> check_run(const campaign_case& c, const answer_plan& pl
       faults.push_back("failed with exit " + std::to_string(run.exit_code) + " (TTYPROG_STRICT=1)");
     }
   } else if (!run.timed_out && run.signal == 0) {
-    faults.push_back("printed a failure that does not fit the words sent (values, or lines, not theirs)");
+    faults.push_back(
+        "printed a failure that does not fit the words sent (values, or lines, not theirs)");
   }
 
   // The wire: what a right run sends, and nothing after the exchange that failed.
   std::vector<std::uint16_t> requests;
-  for (const exchange& e : c.exchanges) requests.insert(requests.end(), e.request.begin(), e.request.end());
-  const auto differ = std::mismatch(line.wire.begin(), line.wire.end(), requests.begin(), requests.end());
+  for (const exchange& e : c.exchanges)
+    requests.insert(requests.end(), e.request.begin(), e.request.end());
+  const auto differ =
+      std::mismatch(line.wire.begin(), line.wire.end(), requests.begin(), requests.end());
   if (differ.first != line.wire.end()) {
     faults.push_back("sent word " + std::to_string(differ.first - line.wire.begin() + 1) + " as " +
                      hex_words({*differ.first}) + ", which no right run sends there");
   } else if (!whole && line.wire.size() > plan.request_ends[v.framed.size() - 1]) {
-    faults.push_back("went on to the next request after " + exchange_name(c, v.framed.size() - 1) + " failed");
+    faults.push_back("went on to the next request after " + exchange_name(c, v.framed.size() - 1) +
+                     " failed");
   } else if (claimed && line.wire.size() != requests.size()) {
     faults.push_back("reported success after sending " + std::to_string(line.wire.size()) + " of " +
                      std::to_string(requests.size()) + " request words");
   }
   if (!faults.empty()) {
     faults.push_back("ttyprog: exit " + std::to_string(run.exit_code) + " after " +
-                     std::to_string(run.elapsed.count()) + " ms; stdout " + excerpt(run.out) + "; stderr " +
-                     excerpt(run.err));
+                     std::to_string(run.elapsed.count()) + " ms; stdout " + excerpt(run.out) +
+                     "; stderr " + excerpt(run.err));
   }
   return faults;
 }

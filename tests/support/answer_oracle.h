@@ -51,15 +51,15 @@ struct framed_exchange {
 
 struct verdict {
   must outcome = must::succeed;
-  std::string why;                       // the rule that decided, in words
-  std::vector<framed_exchange> framed;   // up to and including the first that failed
+  std::string why;                      // the rule that decided, in words
+  std::vector<framed_exchange> framed;  // up to and including the first that failed
 };
 
 // What the programmer did during the run.
 struct line_record {
   std::vector<std::uint16_t> wire;  // the words the tool sent
   std::vector<std::chrono::steady_clock::time_point> word_times;
-  std::vector<sent_bytes> sent;     // one entry per planned piece that went out
+  std::vector<sent_bytes> sent;                // one entry per planned piece that went out
   std::chrono::microseconds chatter_pause{0};  // the longest pause of a programmer sending unasked
 };
 
@@ -70,7 +70,8 @@ verdict judge(const campaign_case& c, const answer_plan& plan, const line_record
 std::chrono::milliseconds run_limit(const campaign_case& c, const answer_plan& plan);
 
 // What is wrong with the run, one line per fault (empty: the run agrees with the verdict).
-std::vector<std::string> check_run(const campaign_case& c, const answer_plan& plan, const verdict& v,
-                                   const run_result& run, const line_record& line);
+std::vector<std::string> check_run(const campaign_case& c, const answer_plan& plan,
+                                   const verdict& v, const run_result& run,
+                                   const line_record& line);
 
 }  // namespace ttyprog::test::campaign

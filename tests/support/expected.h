@@ -10,8 +10,8 @@
 namespace ttyprog::test {
 
 // Results and errors on standard output.
-inline const std::string DONE = "Done!\n";        // a single exchange succeeded
-inline const std::string WRITTEN = "Done.\n";     // writeprogram succeeded
+inline const std::string DONE = "Done!\n";     // a single exchange succeeded
+inline const std::string WRITTEN = "Done.\n";  // writeprogram succeeded
 inline const std::string FAILED = "Failed...\n";
 inline const std::string READING = "reading id informations...\n";
 // The IDs of a fresh simulator.
@@ -28,8 +28,8 @@ std::string writing_id(const std::string& digits);      // "writing ID 1234abcd.
 std::string writing_config(const std::string& digits);  // "writing configuration word 3f72...\n"
 std::string ids(const std::string& user_id, const std::string& device_id,
                 const std::string& config);
-std::string verified(int errors);                       // "verify done. found 3 error(s).\n"
-std::string unwritable(const std::string& address);     // "word ffff at 0009 cannot be written!\n"
+std::string verified(int errors);                    // "verify done. found 3 error(s).\n"
+std::string unwritable(const std::string& address);  // "word ffff at 0009 cannot be written!\n"
 // The readprogram dump of `words`: eight words a line separated by single blanks; a short last
 // line keeps the blank after its last word.
 std::string dump(const std::vector<std::uint16_t>& words);

@@ -18,7 +18,8 @@ std::vector<std::string> commands_in_help() {
   }
   // A command's line starts with two blanks and its name; a wrapped summary with more blanks.
   while (std::getline(lines, line) && !line.empty()) {
-    if (line.rfind("  ", 0) == 0 && line[2] != ' ') names.push_back(line.substr(2, line.find(' ', 2) - 2));
+    if (line.rfind("  ", 0) == 0 && line[2] != ' ')
+      names.push_back(line.substr(2, line.find(' ', 2) - 2));
   }
   return names;
 }

@@ -65,7 +65,8 @@ int spawn(pid_t& pid, const std::string& path, const posix_spawn_file_actions_t&
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&defaults, signal_number);
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
+    sigaddset(&defaults, signal_number);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   short flags = POSIX_SPAWN_SETSIGDEF;
   if (real_time) {

@@ -11,8 +11,8 @@
 namespace ttyprog::test {
 
 struct run_options {
-  std::string stdin_bytes;      // fed to standard input, which then reaches end of file
-  bool close_stdin = false;     // start the child with descriptor 0 closed instead
+  std::string stdin_bytes;   // fed to standard input, which then reaches end of file
+  bool close_stdin = false;  // start the child with descriptor 0 closed instead
   std::chrono::milliseconds timeout{20'000};  // then the child is killed
   // Started with the lowest real-time scheduling priority where the system allows it (root), so
   // that the load of the machine does not delay it; otherwise as usual.

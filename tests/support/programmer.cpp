@@ -34,8 +34,8 @@ std::vector<std::uint8_t> bytes_of(const std::vector<std::uint16_t>& words) {
 
 responder scripted(std::vector<step> steps) {
   auto next = std::make_shared<std::size_t>(0);
-  return [steps = std::move(steps), next](const std::vector<std::uint16_t>& request)
-             -> std::optional<reply> {
+  return [steps = std::move(steps),
+          next](const std::vector<std::uint16_t>& request) -> std::optional<reply> {
     if (*next >= steps.size() || request.size() < steps[*next].request_words) return std::nullopt;
     const step& now = steps[(*next)++];
     return reply{now.answer, now.hang_up, now.late, now.late_pause};

@@ -29,7 +29,7 @@ struct reply {
   // Then, `late_pause` after `words` have gone, these: words the tool did not wait for.
   std::vector<std::uint16_t> late{};
   std::chrono::milliseconds late_pause{0};
-  std::vector<piece> pieces{};       // sent last, each after its pause
+  std::vector<piece> pieces{};  // sent last, each after its pause
 };
 
 // Called after every received word with the words received since the last reply, i.e. the request

@@ -35,7 +35,8 @@ run_result simulator::run(std::vector<std::string> args, const run_options& opti
 
 run_result simulator::run_redirected(std::vector<std::string> args,
                                      const std::string& redirection) const {
-  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" " + redirection, TTYPROG_BIN, path_};
+  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" " + redirection, TTYPROG_BIN,
+                                path_};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_binary("/bin/sh", argv);
 }

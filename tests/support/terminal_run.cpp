@@ -5,8 +5,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,7 +64,8 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
   if (pid < 0) fail("fork");
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
-    if (options.group && (::setgroups(0, nullptr) != 0 || ::setgid(*options.group) != 0)) _exit(126);
+    if (options.group && (::setgroups(0, nullptr) != 0 || ::setgid(*options.group) != 0))
+      _exit(126);
     if (options.user && ::setuid(*options.user) != 0) _exit(126);
     // A session of its own, with the terminal as its controlling terminal, as after a login.
     if (options.controlling && (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0)) _exit(126);
@@ -80,7 +81,8 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
 
   terminal_result result;
   int master = terminal.master();
-  if (options.typed) write_bytes(master, std::vector<std::uint8_t>(options.typed->begin(), options.typed->end()));
+  if (options.typed)
+    write_bytes(master, std::vector<std::uint8_t>(options.typed->begin(), options.typed->end()));
   int out = out_pipe[0];
   const auto deadline = clock::now() + options.timeout;
   std::optional<clock::time_point> signalled;
@@ -91,7 +93,8 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
     if (fds[0].revents != 0 && !drain(master, result.terminal)) master = -1;  // pty_pair closes it
-    if (options.signal != 0 && !signalled && result.terminal.find(options.shown) != std::string::npos) {
+    if (options.signal != 0 && !signalled &&
+        result.terminal.find(options.shown) != std::string::npos) {
       ::kill(pid, options.signal);
       signalled = clock::now();
     }
@@ -109,7 +112,8 @@ terminal_result run_on_terminal(const std::vector<std::string>& args,
   }
   ::waitpid(pid, &status, 0);
   if (signalled) {
-    result.after_signal = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - *signalled);
+    result.after_signal =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - *signalled);
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

@@ -19,9 +19,9 @@ struct terminal_options {
   // Standard input on the terminal too, set to line editing (canonical, no echo), and these bytes
   // typed once the run started; otherwise standard input is /dev/null.
   std::optional<std::string> typed;
-  std::optional<uid_t> user;        // run as this user (and its group, no others); needs root
+  std::optional<uid_t> user;  // run as this user (and its group, no others); needs root
   std::optional<gid_t> group;
-  bool controlling = false;         // the terminal becomes the run's controlling terminal
+  bool controlling = false;  // the terminal becomes the run's controlling terminal
   // Sends `signal` to the run once the terminal shows `shown` (as a user who presses Ctrl-C
   // after reading a prompt); 0 for none.
   int signal = 0;
