@@ -87,9 +87,10 @@ TEST(ParseHexRecord, ResultsInTheOrderOfItsTests) {
       {"0400100001020304e2", 4, 0x0010, {1, 2, 3, 4}},
       {"02FFFE003412BB", 2, 0xFFFE, {0x34, 0x12}},
       {"0400100001020304E3", HEX_BAD_CHECKSUM, 0, {}},
-      {"00001000F0", 0, 0, {}},                 // empty data record, good checksum
-      {"00001000F1", HEX_BAD_CHECKSUM, 0, {}},  // empty data record, bad checksum
-      {"00000001FE", 0, 0, {}},                 // other types: checksum not tested
+      {"040010000102030462", HEX_BAD_CHECKSUM, 0, {}},  // the checksum's top bit flipped
+      {"00001000F0", 0, 0, {}},                         // empty data record, good checksum
+      {"00001000F1", HEX_BAD_CHECKSUM, 0, {}},          // empty data record, bad checksum
+      {"00000001FE", 0, 0, {}},                         // other types: checksum not tested
       {"0400000500000000FF", 0, 0, {}},
       {"0000000400FA", HEX_MALFORMED, 0, {}},           // length is tested before the type
       {"0000000", HEX_MALFORMED, 0, {}},                // shorter than 8
