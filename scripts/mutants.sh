@@ -37,10 +37,10 @@ proto-length-word @@ src/link/protocol.cpp @@ request[1] = static_cast<std::uint
 proto-no-terminator @@ src/link/protocol.cpp @@ std::span<const std::uint16_t>(request).first(n + 3) @@ std::span<const std::uint16_t>(request).first(n + 2)
 proto-id-word-order @@ src/link/protocol.cpp @@ request{CMD_WRITE_ID, low_word(id >> 16), low_word(id)}; @@ request{CMD_WRITE_ID, low_word(id), low_word(id >> 16)};
 proto-read-id-order @@ src/link/protocol.cpp @@ (std::uint32_t{words[0]} << 16) | words[1] @@ (std::uint32_t{words[1]} << 16) | words[0]
-proto-after-terminator @@ src/link/protocol.cpp @@ return {k + 1 == taken + got.count ? link_status::ok : link_status::unexpected, result.count}; @@ return {link_status::ok, result.count};
+proto-after-terminator @@ src/link/protocol.cpp @@ return {k + 1 == taken + got.count ? link_status::ok : link_status::unexpected, @@ return {link_status::ok,
 proto-no-settle @@ src/link/protocol.cpp @@ link_status prog_settle(serial_port& port) { return await_quiet(port, SETTLE_TIME); } @@ link_status prog_settle(serial_port&) { return link_status::ok; }
 proto-no-block-gap @@ src/link/protocol.cpp @@ return await_quiet(port, BLOCK_GAP); @@ return await_quiet(port, std::chrono::nanoseconds{0});
-proto-no-line-check @@ src/link/protocol.cpp @@ if (const link_status status = line_before_request(port); status != link_status::ok) return status; @@ (void)line_before_request(port);
+proto-no-line-check @@ src/link/protocol.cpp @@ if (const link_status status = line_before_request(port); status != link_status::ok) @@ if (const link_status status = line_before_request(port); false && status != link_status::ok)
 # The word link on a terminal.
 link-send-byte-order @@ src/link/word_link_linux.cpp @@ const wire_bytes word = encode_word(words[k]); @@ const wire_bytes word = encode_word(static_cast<std::uint16_t>((words[k] << 8) | (words[k] >> 8)));
 link-receive-byte-order @@ src/link/word_link_linux.cpp @@ decode_word({bytes[2 * k], bytes[2 * k + 1]}) @@ decode_word({bytes[2 * k + 1], bytes[2 * k]})
