@@ -60,6 +60,7 @@ Faults. Counts start at 1 and run over the simulator's whole life, across sessio
   --cut-answer N       send only the first half of the Nth answer of more than one word (a read
                        block or the IDs), then answer nothing and ignore every word
   --hang-up-in-answer N  the same, but hang up after the half answer (as --hang-up-after does)
+  --hang-up-after-answer N  send the Nth answer (every answer counts) in full, then hang up
   --extra-status N     send the Nth status word (every status answer counts) twice: the
                        second one answers nothing the tool asked
   --early-status N     answer the Nth write block (every 0x8010 counts) with c000 as soon as its
@@ -121,6 +122,7 @@ enum class valued {
   split_pause,
   cut_answer,
   hang_up_in_answer,
+  hang_up_after_answer,
   extra_status,
   stale,
   late_stale,
@@ -130,7 +132,7 @@ enum class valued {
   session_gap,
 };
 
-constexpr std::array<std::pair<std::string_view, valued>, 21> VALUED_OPTIONS{{
+constexpr std::array<std::pair<std::string_view, valued>, 22> VALUED_OPTIONS{{
     {"--link", valued::link},
     {"--trace", valued::trace},
     {"--device-id", valued::device_id},
@@ -145,6 +147,7 @@ constexpr std::array<std::pair<std::string_view, valued>, 21> VALUED_OPTIONS{{
     {"--split-pause", valued::split_pause},
     {"--cut-answer", valued::cut_answer},
     {"--hang-up-in-answer", valued::hang_up_in_answer},
+    {"--hang-up-after-answer", valued::hang_up_after_answer},
     {"--extra-status", valued::extra_status},
     {"--stale", valued::stale},
     {"--late-stale", valued::late_stale},
@@ -191,6 +194,7 @@ struct parser {
       case valued::split_pause: return decimal32(o.split_pause_ms);
       case valued::cut_answer: return count(o.faults.cut_answer);
       case valued::hang_up_in_answer: return count(o.faults.cut_answer_hang_up);
+      case valued::hang_up_after_answer: return count(o.faults.hang_up_after_answer);
       case valued::extra_status: return count(o.faults.extra_status);
       case valued::stale: return bytes(o.stale, value);
       case valued::late_stale: return bytes(o.late_stale, value);

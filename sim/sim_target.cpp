@@ -36,6 +36,7 @@ answer sim_target::feed(std::uint16_t word) {
     reply.hang_up = hang_up;
   }
   if (std::exchange(extra_status_due_, false)) reply.push(reply.words[0]);
+  if (reply.size > 0 && faults_.hang_up_after_answer == ++answers_) reply.hang_up = true;
   return reply;
 }
 

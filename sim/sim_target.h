@@ -67,6 +67,9 @@ struct fault_settings {
   // then the programmer falls silent for good, or hangs up the line.
   std::uint64_t cut_answer = 0;
   std::uint64_t cut_answer_hang_up = 0;
+  // The Nth answer (every answer of one word or more counts) goes out in full, then the line is
+  // hung up: the tool has its answer, but the line drops before it could prove it quiet.
+  std::uint64_t hang_up_after_answer = 0;
   // The Nth status answer (every status word counts) is sent twice: the second one answers
   // nothing the tool asked.
   std::uint64_t extra_status = 0;
@@ -149,6 +152,7 @@ class sim_target {
   std::uint64_t write_blocks_ = 0;
   bool early_status_due_ = false;  // the write block being taken in is answered early
   std::uint64_t long_answers_ = 0;
+  std::uint64_t answers_ = 0;
   bool silenced_ = false;  // a cut answer has made the programmer fall silent
 };
 

@@ -157,6 +157,9 @@ std::vector<cell> matrix() {
                      NOT_RESPONDING, first_request(c), ends::at_bound});
     cells.push_back({named("hang_up_before_answer", c), c, {"--hang-up-after", req}, failure(c), LOST,
                      first_request(c), ends::promptly, true});
+    // The whole first answer, then the line drops before it could be proven quiet: no success.
+    cells.push_back({named("hang_up_after_answer", c), c, {"--hang-up-after-answer", "1"}, failure(c),
+                     LOST, first_request(c), ends::promptly, true});
     cells.push_back(is_status(c)
                         ? cell{named("refused", c), c, {"--refuse", "1"}, failure(c), "", first_request(c)}
                         : cell{named("refused_harmless", c), c, {"--refuse", "1"}, success(c), "", whole_run(c)});
