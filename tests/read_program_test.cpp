@@ -13,6 +13,7 @@
 #include "support/case_name.h"
 #include "support/expected.h"
 #include "support/hex_text.h"
+#include "support/scoped_env.h"
 #include "support/session.h"
 #include "support/target_session.h"
 
@@ -139,6 +140,16 @@ TEST(ReadProgramSizeError, EndlessBlockEndsPromptlyWithoutWaitingForTheTerminato
   EXPECT_EQ(got.run.err, "");
   EXPECT_EQ(got.run.exit_code, 0);
   EXPECT_LT(got.run.elapsed, PROMPTLY);
+}
+
+// Words after the terminator answer nothing asked: the block is not merely short, and the reason
+// says so where reasons are shown.
+TEST(ReadProgramSizeError, WordsAfterAnEarlyTerminatorAreUnexpected) {
+  const test::scoped_env verbose("TTYPROG_VERBOSE", "1");
+  const test::session_result got =
+      test::run_with_programmer({scripted({{2, {0x0001, 0xFFFF, 0x0002}}})}, {"readprogram", "3"});
+  EXPECT_EQ(got.run.out, SIZE_ERROR);
+  EXPECT_NE(got.run.err.find(test::UNEXPECTED), std::string::npos) << got.run.err;
 }
 
 }  // namespace
