@@ -286,6 +286,7 @@ TEST_P(LoadHexImage, ResultAndImage) {
 const std::string X1022(1022, 'x');
 const std::string X1023(1023, 'x');
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Records, LoadHexImage,
     ::testing::Values(
@@ -314,10 +315,8 @@ INSTANTIATE_TEST_SUITE_P(
                   RECORD_WORDS},
         load_case{"latest_address_record_counts",
                   ":020000040001F9\n:020000020000FC\n" + RECORD + "\n", 10, RECORD_WORDS},
-        load_case{"base_record_crossing_the_end",
-                  ":0200000203FFFA\n:08000C00112233445566778888\n",
-                  8192,
-                  {{8190, 0x2211}, {8191, 0x4433}}},
+        load_case{"base_record_crossing_the_end", ":0200000203FFFA\n:08000C00112233445566778888\n",
+                  8192, {{8190, 0x2211}, {8191, 0x4433}}},
         load_case{"address_record_of_three_bytes", ":03000004000100F8\n" + RECORD + "\n", -1,
                   RECORD_WORDS},
         load_case{"address_record_of_one_byte", ":0100000200FD\n" + RECORD + "\n", -1,
@@ -328,46 +327,34 @@ INSTANTIATE_TEST_SUITE_P(
         load_case{"bom_on_a_later_line", "\n" + BOM + RECORD + "\n", 0, {}},
         load_case{"other_type_malformed_length", ":0000000400FA\n" + RECORD + "\n", -1,
                   RECORD_WORDS},
-        load_case{"end_of_memory",
-                  ":083FFC00112233445566778859\n",
-                  8192,
+        load_case{"end_of_memory", ":083FFC00112233445566778859\n", 8192,
                   {{8190, 0x2211}, {8191, 0x4433}}},
         load_case{"beyond_memory", ":02400000341278\n", 0, {}},
         load_case{"beyond_memory_top_address", ":02FFFE003412BB\n" + RECORD + "\n", 10,
                   RECORD_WORDS},
         load_case{"full_16_bit_word", ":02000000FFFF00\n", 1, {{0, 0xFFFF}}},
-        load_case{"text_and_blank_lines",
-                  "; from the assembler\n\n" + RECORD + "\n\n\r\n" + RECORD_100 + "\n",
-                  101,
-                  {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
+        load_case{"text_and_blank_lines", "; from the assembler\n\n" + RECORD + "\n\n\r\n" +
+                                              RECORD_100 + "\n",
+                  101, {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
         load_case{"blank_before_colon", " " + RECORD + "\n", 0, {}},
         load_case{"blank_in_place_of_zero", ":04001000 1020304E2\n", 10, RECORD_WORDS},
         load_case{"type_0G_is_data", ":0400100G01020304E2\n", 10, RECORD_WORDS},
-        load_case{"later_record_overwrites",
-                  RECORD + "\n:02001000AABB89\n",
-                  10,
+        load_case{"later_record_overwrites", RECORD + "\n:02001000AABB89\n", 10,
                   {{8, 0xBBAA}, {9, 0x0403}}},
-        load_case{"count_is_highest_not_last",
-                  RECORD_100 + "\n" + RECORD + "\n",
-                  101,
+        load_case{"count_is_highest_not_last", RECORD_100 + "\n" + RECORD + "\n", 101,
                   {{8, 0x0201}, {9, 0x0403}, {100, 0x1234}}},
-        load_case{"bad_record_then_good",
-                  ":0400100001020304E3\n" + RECORD_100 + "\n",
-                  -1,
+        load_case{"bad_record_then_good", ":0400100001020304E3\n" + RECORD_100 + "\n", -1,
                   {{100, 0x1234}}},
-        load_case{
-            "good_record_then_bad", RECORD_100 + "\n:0400110001020304E1\n", -1, {{100, 0x1234}}},
+        load_case{"good_record_then_bad", RECORD_100 + "\n:0400110001020304E1\n", -1,
+                  {{100, 0x1234}}},
         load_case{"zero_byte_ends_record", RECORD + "\0junk\n"s, 10, RECORD_WORDS},
-        load_case{"zero_byte_inside_record",
-                  ":0400\0"
-                  "100001020304E2\n"s,
-                  -1,
-                  {}},
+        load_case{"zero_byte_inside_record", ":0400\0" "100001020304E2\n"s, -1, {}},
         load_case{"record_in_second_piece", X1023 + RECORD + "\n", 10, RECORD_WORDS},
         load_case{"colon_as_1023rd_character_is_cut_off", X1022 + RECORD + "\n", 0, {}},
-        load_case{
-            "long_line_with_colon_fails_length", ":" + std::string(1100, '0') + "\n", -1, {}}),
+        load_case{"long_line_with_colon_fails_length", ":" + std::string(1100, '0') + "\n", -1,
+                  {}}),
     [](const ::testing::TestParamInfo<load_case>& param) { return std::string(param.param.name); });
+// clang-format on
 
 struct report_case {
   const char* name;

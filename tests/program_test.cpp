@@ -42,45 +42,29 @@ struct program_row {
 
 void PrintTo(const program_row& row, std::ostream* os) { *os << row.name; }
 
+// clang-format off
 const program_row ROWS[] = {
-    {"programmed",
-     {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x1234, 0xFFFF}}},
-     IDS_SHOWN + DONE + WRITTEN + test::verified(0),
-     "8021 8000 8010 0001 1234 ffff 8020 0001",
-     0},
-    {"expected_device_id",
-     {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x1234, 0xFFFF}}},
-     IDS_SHOWN + DONE + WRITTEN + test::verified(0),
-     "8021 8000 8010 0001 1234 ffff 8020 0001",
-     0,
+    {"programmed", {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x1234, 0xFFFF}}},
+     IDS_SHOWN + DONE + WRITTEN + test::verified(0), "8021 8000 8010 0001 1234 ffff 8020 0001", 0},
+    {"expected_device_id", {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x1234, 0xFFFF}}},
+     IDS_SHOWN + DONE + WRITTEN + test::verified(0), "8021 8000 8010 0001 1234 ffff 8020 0001", 0,
      "0x0F42"},
-    {"other_device_id_erases_nothing",
-     {IDS},
-     IDS_SHOWN + "device ID 0f42 is not the expected 0f43!\n",
-     "8021",
-     2,
-     "0f43"},
+    {"other_device_id_erases_nothing", {IDS},
+     IDS_SHOWN + "device ID 0f42 is not the expected 0f43!\n", "8021", 2, "0f43"},
     {"ids_unanswered", {}, READING + FAILED, "8021", 3},
     {"erase_refused", {IDS, {1, {0xC001}}}, IDS_SHOWN + FAILED, "8021 8000", 2},
-    {"write_refused",
-     {IDS, {1, {0xC000}}, {4, {0xC001}}},
-     IDS_SHOWN + DONE + FAILED,
-     "8021 8000 8010 0001 1234 ffff",
-     2},
-    {"verify_differs",
-     {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x3FFF, 0xFFFF}}},
-     IDS_SHOWN + DONE + WRITTEN + test::verified(1),
-     "8021 8000 8010 0001 1234 ffff 8020 0001",
-     4},
-    {"verify_short",
-     {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0xFFFF}}},
+    {"write_refused", {IDS, {1, {0xC000}}, {4, {0xC001}}}, IDS_SHOWN + DONE + FAILED,
+     "8021 8000 8010 0001 1234 ffff", 2},
+    {"verify_differs", {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0x3FFF, 0xFFFF}}},
+     IDS_SHOWN + DONE + WRITTEN + test::verified(1), "8021 8000 8010 0001 1234 ffff 8020 0001", 4},
+    {"verify_short", {IDS, {1, {0xC000}}, {4, {0xC000}}, {2, {0xFFFF}}},
      IDS_SHOWN + DONE + WRITTEN + test::SIZE_ERROR + test::verified(0),
-     "8021 8000 8010 0001 1234 ffff 8020 0001",
-     2},
+     "8021 8000 8010 0001 1234 ffff 8020 0001", 2},
     // A text that cannot be used, or holds nothing, sends nothing: not even the IDs' request.
     {"invalid_hex_sends_nothing", {}, test::INVALID_HEX, "", 5, "", ":020000003412B9\n"},
     {"no_data_sends_nothing", {}, "no data in hex file!\n", "", 6, "", ":00000001FF\n"},
 };
+// clang-format on
 
 class Program : public ::testing::TestWithParam<program_row> {};
 

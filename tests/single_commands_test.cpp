@@ -64,71 +64,42 @@ TEST_P(Exchange, PrintsSendsAndExitsExactly) {
   EXPECT_EQ(hex_words(got.wire), c.wire);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     SingleExchange, Exchange,
     ::testing::Values(
         exchange_case{"erase_done", {"erase"}, {{1, {0xC000}}}, DONE, "8000"},
-        exchange_case{
-            "erase_ignores_extra_args", {"erase", "x", "y"}, {{1, {0xC000}}}, DONE, "8000"},
+        exchange_case{"erase_ignores_extra_args", {"erase", "x", "y"}, {{1, {0xC000}}}, DONE, "8000"},
         exchange_case{"eraseall_done", {"eraseall"}, {{1, {0xC000}}}, DONE, "8001"},
-        exchange_case{"writeid_prefixed_mixed_case",
-                      {"writeid", "0x1234ABCD"},
-                      {{3, {0xC000}}},
-                      writing_id("1234abcd") + DONE,
-                      "8011 1234 abcd"},
-        exchange_case{"writeid_upper_prefix_short",
-                      {"writeid", "0X1F"},
-                      {{3, {0xC000}}},
-                      writing_id("0000001f") + DONE,
-                      "8011 0000 001f"},
-        exchange_case{"writeid_all_ones",
-                      {"writeid", "ffffffff"},
-                      {{3, {0xC000}}},
-                      writing_id("ffffffff") + DONE,
-                      "8011 ffff ffff"},
-        exchange_case{"writeid_leading_zeros_fit",
-                      {"writeid", "000000000012abcd"},
-                      {{3, {0xC000}}},
-                      writing_id("0012abcd") + DONE,
-                      "8011 0012 abcd"},
-        exchange_case{"writeid_ignores_extra_args",
-                      {"writeid", "abc", "def"},
-                      {{3, {0xC000}}},
-                      writing_id("00000abc") + DONE,
-                      "8011 0000 0abc"},
+        exchange_case{"writeid_prefixed_mixed_case", {"writeid", "0x1234ABCD"}, {{3, {0xC000}}},
+                      writing_id("1234abcd") + DONE, "8011 1234 abcd"},
+        exchange_case{"writeid_upper_prefix_short", {"writeid", "0X1F"}, {{3, {0xC000}}},
+                      writing_id("0000001f") + DONE, "8011 0000 001f"},
+        exchange_case{"writeid_all_ones", {"writeid", "ffffffff"}, {{3, {0xC000}}},
+                      writing_id("ffffffff") + DONE, "8011 ffff ffff"},
+        exchange_case{"writeid_leading_zeros_fit", {"writeid", "000000000012abcd"}, {{3, {0xC000}}},
+                      writing_id("0012abcd") + DONE, "8011 0012 abcd"},
+        exchange_case{"writeid_ignores_extra_args", {"writeid", "abc", "def"}, {{3, {0xC000}}},
+                      writing_id("00000abc") + DONE, "8011 0000 0abc"},
         exchange_case{"writeid_unspecified", {"writeid"}, {}, test::ID_UNSPECIFIED, ""},
-        exchange_case{"writeconfig_3f72",
-                      {"writeconfig", "3f72"},
-                      {{2, {0xC000}}},
-                      writing_config("3f72") + DONE,
-                      "8012 3f72"},
-        exchange_case{"writeconfig_pads_to_four_digits",
-                      {"writeconfig", "1"},
-                      {{2, {0xC000}}},
-                      writing_config("0001") + DONE,
-                      "8012 0001"},
-        exchange_case{"writeconfig_ffff",
-                      {"writeconfig", "ffff"},
-                      {{2, {0xC000}}},
-                      writing_config("ffff") + DONE,
-                      "8012 ffff"},
-        exchange_case{"writeconfig_prefixed",
-                      {"writeconfig", "0x3FFF"},
-                      {{2, {0xC000}}},
-                      writing_config("3fff") + DONE,
-                      "8012 3fff"},
-        exchange_case{"writeconfig_unspecified", {"writeconfig"}, {}, test::CONFIG_UNSPECIFIED, ""},
-        exchange_case{"readidandconfig",
-                      {"readidandconfig"},
+        exchange_case{"writeconfig_3f72", {"writeconfig", "3f72"}, {{2, {0xC000}}},
+                      writing_config("3f72") + DONE, "8012 3f72"},
+        exchange_case{"writeconfig_pads_to_four_digits", {"writeconfig", "1"}, {{2, {0xC000}}},
+                      writing_config("0001") + DONE, "8012 0001"},
+        exchange_case{"writeconfig_ffff", {"writeconfig", "ffff"}, {{2, {0xC000}}},
+                      writing_config("ffff") + DONE, "8012 ffff"},
+        exchange_case{"writeconfig_prefixed", {"writeconfig", "0x3FFF"}, {{2, {0xC000}}},
+                      writing_config("3fff") + DONE, "8012 3fff"},
+        exchange_case{"writeconfig_unspecified", {"writeconfig"}, {},
+                      test::CONFIG_UNSPECIFIED, ""},
+        exchange_case{"readidandconfig", {"readidandconfig"},
                       {{1, {0x0012, 0x3456, DEVICE_ID, 0x3FFF}}},
-                      READING + test::ids("00123456", DEVICE_ID_TEXT, "3fff"),
-                      "8021"},
-        exchange_case{"readidandconfig_high_bits_and_order",
-                      {"readidandconfig", "zz"},
+                      READING + test::ids("00123456", DEVICE_ID_TEXT, "3fff"), "8021"},
+        exchange_case{"readidandconfig_high_bits_and_order", {"readidandconfig", "zz"},
                       {{1, {0xFFFF, 0xFFFE, DEVICE_ID, 0x8000}}},
-                      READING + test::ids("fffffffe", DEVICE_ID_TEXT, "8000"),
-                      "8021"}),
+                      READING + test::ids("fffffffe", DEVICE_ID_TEXT, "8000"), "8021"}),
     case_name{});
+// clang-format on
 
 // ---- Parameters that are not wholly a hexadecimal number that fits -----------------------------
 
@@ -155,6 +126,7 @@ TEST_P(RejectedParameter, PrintsTheInvalidLineAndSendsNothing) {
   EXPECT_EQ(hex_words(got.wire), "");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     WriteIdAndConfig, RejectedParameter,
     ::testing::Values(rejected_case{"id_not_hex", "writeid", "zz"},
@@ -176,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                       rejected_case{"config_prefix_only", "writeconfig", "0x"},
                       rejected_case{"config_empty", "writeconfig", ""}),
     case_name{});
+// clang-format on
 
 // ---- Unrecognised commands: the port is opened and configured first ----------------------------
 
