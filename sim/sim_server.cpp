@@ -261,12 +261,7 @@ void server::send(const answer& reply) {
   };
 
   std::array<std::uint8_t, 2 * (BLOCK_WORDS + 2)> bytes{};
-  std::size_t size = 0;
-  for (std::uint16_t word : reply.view()) {
-    const wire_bytes pair = encode_word(word);
-    bytes[size++] = pair[0];
-    bytes[size++] = pair[1];
-  }
+  const std::size_t size = encode_words(reply.view(), bytes);
   for (std::size_t next = 0; next < size;) {
     std::this_thread::sleep_until(due(next));
     const auto now = clock::now();

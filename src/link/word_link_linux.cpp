@@ -380,11 +380,7 @@ link_status send_words(serial_port& port, std::span<const std::uint16_t> words) 
   progress_deadline deadline(port.bound());
   while (!words.empty()) {
     const std::size_t count = std::min(words.size(), bytes.size() / 2);
-    for (std::size_t k = 0; k < count; ++k) {
-      const wire_bytes word = encode_word(words[k]);
-      bytes[2 * k] = word[0];
-      bytes[2 * k + 1] = word[1];
-    }
+    encode_words(words.first(count), bytes);
     words = words.subspan(count);
     std::size_t sent = 0;
     while (sent < 2 * count) {
@@ -465,8 +461,7 @@ words_result receive_words(serial_port& port, std::span<std::uint16_t> words) {
         seen = 0;
         if (got % 2 == 0) {
           port_backend::line(port).heard();
-          for (std::size_t k = 0; k < got / 2; ++k)
-            words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+          decode_words(std::span(bytes).first(got), words);
           return {link_status::ok, got / 2};
         }
         continue;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace ttyprog {
 
@@ -37,6 +38,25 @@ constexpr wire_bytes encode_word(unsigned value) {
 
 constexpr std::uint16_t decode_word(wire_bytes bytes) {
   return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+// Words as they go on the line, in order, into `bytes` (which holds two for each word). Returns
+// the number of bytes.
+constexpr std::size_t encode_words(std::span<const std::uint16_t> words,
+                                   std::span<std::uint8_t> bytes) {
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    const wire_bytes pair = encode_word(words[k]);
+    bytes[2 * k] = pair[0];
+    bytes[2 * k + 1] = pair[1];
+  }
+  return 2 * words.size();
+}
+
+// The whole words in `bytes`, in order, into `words` (which holds half as many).
+constexpr void decode_words(std::span<const std::uint8_t> bytes, std::span<std::uint16_t> words) {
+  for (std::size_t k = 0; k < bytes.size() / 2; ++k) {
+    words[k] = decode_word({bytes[2 * k], bytes[2 * k + 1]});
+  }
 }
 
 }  // namespace ttyprog
