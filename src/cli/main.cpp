@@ -11,7 +11,6 @@
 // say that), unless standard output was lost; with TTYPROG_STRICT=1 the outcome's own code. A run
 // stopped by SIGINT, SIGTERM or SIGHUP ends by that signal once the port is closed.
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
 #include "cli/blocks.h"
@@ -49,7 +48,7 @@ int program_main(int argc, char** argv) {
   }
   if (argc < 3) {
     err_format("Usage: %s port command [param]\n", argc > 0 ? argv[0] : "ttyprog");
-    want_notes(parse_switch(std::getenv("TTYPROG_VERBOSE")).value_or(false));
+    want_notes(verbose_setting());
     note("Try 'ttyprog --help'.");
     return EXIT_USAGE;
   }

@@ -26,13 +26,17 @@ bool refuse(const char* name, const char* value, const char* taken) {
   return false;
 }
 
-}  // namespace
-
+// An on/off setting: unset (nullptr), empty or "0" is off, "1" is on; any other text is not a
+// valid setting.
 std::optional<bool> parse_switch(const char* text) {
   if (text == nullptr || *text == '\0' || std::strcmp(text, "0") == 0) return false;
   if (std::strcmp(text, "1") == 0) return true;
   return std::nullopt;
 }
+
+}  // namespace
+
+bool verbose_setting() { return parse_switch(setting("TTYPROG_VERBOSE")).value_or(false); }
 
 bool read_settings() {
   if (const char* value = setting("TTYPROG_TIMEOUT")) {

@@ -30,8 +30,8 @@ bool read_settings();
 // The settings read (the defaults before read_settings).
 const settings& run_settings();
 
-// An on/off setting: unset (nullptr), empty or "0" is off, "1" is on; any other text is not a
-// valid setting.
-std::optional<bool> parse_switch(const char* text);
+// TTYPROG_VERBOSE alone, for a run that ends before the settings are read (a usage error): on
+// only when it is 1, and no line about a value it does not take.
+bool verbose_setting();
 
 }  // namespace ttyprog
