@@ -42,8 +42,8 @@ proto-no-settle @@ src/link/protocol.cpp @@ link_status prog_settle(serial_port&
 proto-no-block-gap @@ src/link/protocol.cpp @@ return await_quiet(port, BLOCK_GAP); @@ return await_quiet(port, std::chrono::nanoseconds{0});
 proto-no-line-check @@ src/link/protocol.cpp @@ if (const link_status status = line_before_request(port); status != link_status::ok) @@ if (const link_status status = line_before_request(port); false && status != link_status::ok)
 # The word link on a terminal.
-link-send-byte-order @@ src/link/word_link_linux.cpp @@ const wire_bytes word = encode_word(words[k]); @@ const wire_bytes word = encode_word(static_cast<std::uint16_t>((words[k] << 8) | (words[k] >> 8)));
-link-receive-byte-order @@ src/link/word_link_linux.cpp @@ decode_word({bytes[2 * k], bytes[2 * k + 1]}) @@ decode_word({bytes[2 * k + 1], bytes[2 * k]})
+link-send-byte-order @@ src/link/word_link_linux.cpp @@ encode_words(words.first(count), bytes); @@ encode_words(words.first(count), bytes); std::swap(bytes[0], bytes[1]);
+link-receive-byte-order @@ src/link/word_link_linux.cpp @@ decode_words(std::span(bytes).first(got), words); @@ std::swap(bytes[0], bytes[1]); decode_words(std::span(bytes).first(got), words);
 link-settle-short @@ src/link/word_link_linux.cpp @@ const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet); @@ const auto until = clock::now() + std::chrono::ceil<clock::duration>(quiet) / 4;
 link-chatter-unreported @@ src/link/word_link_linux.cpp @@ if (now >= give_up) return false; @@ if (now >= give_up) return true;
 link-open-quiet-skipped @@ src/link/word_link_linux.cpp @@ if (now >= quiet_from + std::chrono::ceil<clock::duration>(QUIET_TIME)) return true; @@ if (now >= quiet_from) return true;
